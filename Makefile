@@ -1,0 +1,34 @@
+# Front door for people and CI. `make run` and `make test` do all set-up themselves.
+BUILD_DIR ?= build/release
+TEST_DIR  ?= build/asan
+BENCH_DIR ?= build/bench
+JOBS      ?= $(shell nproc)
+CMAKE_WERROR := $(if $(CI),-DVANTREL_WERROR=ON,)
+
+.PHONY: setup build run test bench format clean
+
+setup:
+	bash scripts/setup.sh
+
+build: setup
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_BUILD_TESTS=OFF $(CMAKE_WERROR)
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+run: build
+	$(BUILD_DIR)/app/vantrel
+
+test: setup
+	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVANTREL_SANITIZE=ON $(CMAKE_WERROR)
+	cmake --build $(TEST_DIR) -j $(JOBS)
+	ctest --test-dir $(TEST_DIR) --output-on-failure -j $(JOBS)
+
+bench: setup
+	cmake -S . -B $(BENCH_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DVANTREL_BUILD_TESTS=OFF -DVANTREL_BUILD_BENCH=ON
+	cmake --build $(BENCH_DIR) -j $(JOBS)
+	bash bench/run.sh $(BENCH_DIR)
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build

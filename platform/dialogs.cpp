@@ -1,0 +1,36 @@
+#include "platform/dialogs.h"
+
+namespace vantrel::platform {
+namespace {
+
+class SilentDialogs final : public Dialogs {
+public:
+    DialogAnswer showMessage(const MessageRequest&) override { return DialogAnswer::Cancel; }
+    std::optional<std::string> askText(const InputRequest&) override { return std::nullopt; }
+    std::optional<std::string> browseFolder(const FolderRequest&) override { return std::nullopt; }
+    std::optional<std::string> chooseOpenFile(const OpenFileRequest&) override {
+        return std::nullopt;
+    }
+    std::optional<std::string> chooseSaveFile(const SaveFileRequest&) override {
+        return std::nullopt;
+    }
+    std::optional<std::uint32_t> chooseColour(std::uint32_t) override { return std::nullopt; }
+    void beep() override {}
+};
+
+SilentDialogs silentDialogs;
+Dialogs* current = &silentDialogs;
+
+} // namespace
+
+Dialogs& dialogs() {
+    return *current;
+}
+
+Dialogs* installDialogs(Dialogs* seam) {
+    Dialogs* previous = current == &silentDialogs ? nullptr : current;
+    current = seam ? seam : &silentDialogs;
+    return previous;
+}
+
+} // namespace vantrel::platform

@@ -1,0 +1,10 @@
+#include "workflows/workflow_state.h"
+
+namespace vantrel::workflows {
+
+WorkflowState& workflowState() {
+    static WorkflowState state;
+    return state;
+}
+
+} // namespace vantrel::workflows
