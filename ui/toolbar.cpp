@@ -30,8 +30,7 @@ void Toolbar::addButtons(std::span<const ToolbarButtonDefinition> buttons,
         // The second text travels with the button; it is not shown.
         action->setData(QString::fromUtf8(button.secondText));
         connect(action, &QAction::triggered, this, [this, index] {
-            raiseEvent(EventKind::ToolbarButtonClick,
-                       EventArgs{.index = index, .bytes = {}, .width = 0, .height = 0});
+            raiseEvent(EventKind::ToolbarButtonClick, EventArgs{.index = index});
         });
         entries_.push_back(action);
     }

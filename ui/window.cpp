@@ -296,11 +296,21 @@ std::vector<std::string> Window::unboundEvents() const {
     return missing;
 }
 
-void Window::create() {
-    deliverEvent(definition_.name, EventKind::Created, {});
+void Window::finishCreation() {
+    if (created_) {
+        return;
+    }
+    if (auto it = handlers_.find({std::string(definition_.name), EventKind::Created});
+        it != handlers_.end() && it->second) {
+        it->second({});
+    }
+    created_ = true;
 }
 
 void Window::deliverEvent(std::string_view control, EventKind kind, const EventArgs& args) {
+    if (!created_) {
+        return;
+    }
     auto it = handlers_.find({std::string(control), kind});
     if (it != handlers_.end() && it->second) {
         // Copy: a handler may rebind while it runs, and it may run re-entrantly.

@@ -56,8 +56,11 @@ public:
     // "name:kind" for every event the definition lists that has no handler bound.
     std::vector<std::string> unboundEvents() const;
 
-    // Raises the window's creation event (its handlers see every control already built).
-    void create();
+    // Raises the window's creation event (its handlers see every control already built). Control
+    // events reach their handlers only once the creation event has finished, so restoring the
+    // controls' content while the window is created runs no handler.
+    void finishCreation();
+    bool created() const { return created_; }
     // Shows the window with its outer size as defined and centred on the screen.
     void showCentred();
 
@@ -80,6 +83,7 @@ private:
     std::map<std::string, QWidget*, std::less<>> widgets_;
     std::vector<std::unique_ptr<Component>> components_;
     std::map<std::pair<std::string, EventKind>, Handler> handlers_;
+    bool created_ = false;
 };
 
 } // namespace vantrel::ui
