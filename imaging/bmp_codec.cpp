@@ -1,0 +1,159 @@
+// BMP reading (24-bit pictures, the only depth the converter takes from a BMP) and writing.
+// Rows move through a bounce buffer of about a megabyte: large reads and writes, no page copy.
+
+#include "imaging/codecs.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace vantrel::imaging {
+
+namespace {
+
+constexpr std::size_t kChunkBytes = 1 << 20;
+
+// Swaps blue and red: BMP rows are blue, green, red; the buffer's are red, green, blue.
+void swapRedBlue(const std::uint8_t* from, std::uint8_t* to, std::size_t pixels) {
+    for (std::size_t i = 0; i < pixels; ++i, from += 3, to += 3) {
+        const std::uint8_t b = from[0];
+        to[0] = from[2];
+        to[1] = from[1];
+        to[2] = b;
+    }
+}
+
+bool knownHeaderSize(std::uint32_t size) {
+    // Core (12), OS/2 2.x (16 to 64), info (40), v2 (52), v3 (56), v4 (108) and v5 (124).
+    return size == 12 || (size >= 16 && size <= 64) || size == 108 || size == 124;
+}
+
+} // namespace
+
+DecodeStatus decodeBmp(std::FILE* file, std::uint64_t size, ImageBuffer& out) {
+    std::uint8_t head[14 + 14 + 64] = {};
+    const std::size_t got = std::fread(head, 1, sizeof head, file);
+    if (got < 2) {
+        return DecodeStatus::NotMine;
+    }
+    // A bitmap array ("BA") holds its first picture's file header after its own 14 bytes;
+    // offsets stay relative to the start of the file.
+    std::size_t base = 0;
+    if (head[0] == 'B' && head[1] == 'A') {
+        base = 14;
+    } else if (!(head[0] == 'B' && head[1] == 'M')) {
+        return DecodeStatus::NotMine;
+    }
+    if (got < base + 14 + 12 || (base != 0 && (head[base] != 'B' || head[base + 1] != 'M'))) {
+        return DecodeStatus::NotMine;
+    }
+    const std::uint8_t* info = head + base + 14;
+    const std::uint32_t headerSize = le32(info);
+    if (!knownHeaderSize(headerSize)) {
+        return DecodeStatus::NotMine;
+    }
+    std::int64_t width, height;
+    std::uint16_t bitCount;
+    std::uint32_t compression = 0;
+    if (headerSize == 12) {
+        width = le16(info + 4);
+        height = le16(info + 6);
+        bitCount = le16(info + 10);
+    } else {
+        width = static_cast<std::int32_t>(le32(info + 4));
+        height = static_cast<std::int32_t>(le32(info + 8));
+        bitCount = le16(info + 14);
+        if (headerSize >= 20) {
+            compression = le32(info + 16);
+        }
+    }
+    if (bitCount != 24) {
+        return DecodeStatus::NotMine;
+    }
+    // Accepted from here on. 24-bit pixels are stored uncompressed; anything else is refused.
+    const bool topDown = height < 0;
+    const std::uint64_t rows = static_cast<std::uint64_t>(topDown ? -height : height);
+    if (compression != 0 || width <= 0 || rows == 0 ||
+        !ImageBuffer::sizeAllowed(static_cast<std::uint64_t>(width), rows)) {
+        return DecodeStatus::Failed;
+    }
+    const std::uint64_t stride = (24 * static_cast<std::uint64_t>(width) + 31) / 32 * 4;
+    const std::uint64_t offset = le32(head + base + 10);
+    if (offset > size || (size - offset) / stride < rows) {
+        return DecodeStatus::Failed; // truncated pixel rows
+    }
+    if (!out.create(24, static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(rows))) {
+        return DecodeStatus::Failed;
+    }
+    const std::uint64_t rowsPerChunk = std::max<std::uint64_t>(1, kChunkBytes / stride);
+    std::vector<std::uint8_t> chunk(
+        static_cast<std::size_t>(std::min(rows, rowsPerChunk) * stride));
+    if (fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0) {
+        return DecodeStatus::Failed;
+    }
+    for (std::uint64_t first = 0; first < rows; first += rowsPerChunk) {
+        const std::uint64_t n = std::min(rowsPerChunk, rows - first);
+        if (std::fread(chunk.data(), 1, static_cast<std::size_t>(n * stride), file) != n * stride) {
+            return DecodeStatus::Failed;
+        }
+        for (std::uint64_t i = 0; i < n; ++i) {
+            const std::uint64_t fileRow = first + i;
+            const auto y = static_cast<std::uint32_t>(topDown ? fileRow : rows - 1 - fileRow);
+            swapRedBlue(chunk.data() + i * stride, out.row(y), static_cast<std::size_t>(width));
+        }
+    }
+    return DecodeStatus::Decoded;
+}
+
+bool encodeBmp(const ImageBuffer& image, std::FILE* out) {
+    if (!image.valid()) {
+        return false;
+    }
+    ImageBuffer converted;
+    if (image.type() != 24) {
+        converted = image.to24();
+        if (!converted.valid()) {
+            return false;
+        }
+    }
+    const ImageBuffer& src = converted.valid() ? converted : image;
+    const std::uint32_t width = src.width();
+    const std::uint32_t height = src.height();
+    const std::size_t stride = (3 * std::size_t{width} + 3) / 4 * 4;
+    const std::uint64_t fileSize = std::uint64_t{height} * stride + 54;
+    if (fileSize > 0xFFFFFFFFu) {
+        return false;
+    }
+    std::uint8_t header[54] = {'B', 'M'};
+    auto put32 = [&](std::size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) {
+            header[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+        }
+    };
+    put32(2, static_cast<std::uint32_t>(fileSize));
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, width);
+    put32(22, height);
+    header[26] = 1;  // planes
+    header[28] = 24; // bits per pixel
+    if (std::fwrite(header, 1, sizeof header, out) != sizeof header) {
+        return false;
+    }
+    const std::size_t rowsPerChunk = std::max<std::size_t>(1, kChunkBytes / stride);
+    std::vector<std::uint8_t> chunk(std::min<std::size_t>(height, rowsPerChunk) * stride, 0);
+    std::size_t filled = 0;
+    for (std::uint32_t i = 0; i < height; ++i) {
+        std::uint8_t* line = chunk.data() + filled * stride;
+        swapRedBlue(src.row(height - 1 - i), line, width); // padding bytes stay zero
+        if (++filled == rowsPerChunk || i + 1 == height) {
+            if (std::fwrite(chunk.data(), 1, filled * stride, out) != filled * stride) {
+                return false;
+            }
+            filled = 0;
+        }
+    }
+    return std::fflush(out) == 0;
+}
+
+} // namespace vantrel::imaging
