@@ -32,6 +32,8 @@ public:
     void setPictureBytes(const QByteArray& bytes);
     const QByteArray& pictureBytes() const { return bytes_; }
     bool isAnimating() const;
+    // Children stand in the client area, inside the border: their positions are relative to this.
+    QPoint clientOrigin() const { return contentsRect().topLeft(); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

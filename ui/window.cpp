@@ -133,7 +133,15 @@ void Window::build() {
         QWidget* widget = createControl(d, parent);
         widget->setObjectName(text(d.name));
         widget->setFont(controlFont(d, widget->font()));
-        widget->setGeometry(d.rect.left, d.rect.top, d.rect.width, d.rect.height);
+        QRect geometry(d.rect.left, d.rect.top, d.rect.width, d.rect.height);
+        if (d.kind == ControlKind::Toolbar) {
+            // Pictures above captions need more height than a plain button row.
+            geometry.setHeight(std::max(geometry.height(), widget->sizeHint().height()));
+        }
+        if (auto* box = dynamic_cast<PictureBox*>(parent)) {
+            geometry.translate(box->clientOrigin());
+        }
+        widget->setGeometry(geometry);
         if (d.flags & Hidden) {
             widget->hide();
         }

@@ -40,7 +40,8 @@ TEST_F(MainWindowLayout, ChildrenStandInTheirParentsAndTheProgressPanelIsHidden)
     EXPECT_EQ(widget("组合框1")->parentWidget(), widget("分组框1"));
     EXPECT_EQ(widget("组合框1")->geometry(), QRect(88, 16, 152, 20));
     EXPECT_EQ(widget("画板1")->parentWidget(), widget("图片框1"));
-    EXPECT_EQ(widget("画板1")->geometry(), QRect(0, 0, 598, 774));
+    // Inside the preview frame's one-pixel border.
+    EXPECT_EQ(widget("画板1")->geometry(), QRect(1, 1, 598, 774));
     EXPECT_EQ(widget("纵向滚动条1")->geometry(), QRect(902, 64, 18, 774));
     // The toolbar grows to fit pictures above captions but ends above the first group box.
     EXPECT_LE(widget("工具条1")->geometry().bottom(), 60);
