@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QIcon>
 
+using namespace Qt::StringLiterals;
+
 namespace vantrel::ui {
 
 Toolbar::Toolbar(std::string_view name, QWidget* parent)
@@ -12,6 +14,9 @@ Toolbar::Toolbar(std::string_view name, QWidget* parent)
     setFloatable(false);
     setIconSize(QSize(32, 32));
     setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    // Compact, so that a row of pictures with captions fits above the controls below it.
+    setContentsMargins(0, 0, 0, 0);
+    setStyleSheet(u"QToolButton { padding: 1px 4px; margin: 0; }"_s);
 }
 
 void Toolbar::addButtons(std::span<const ToolbarButtonDefinition> buttons,

@@ -6,7 +6,10 @@
 #include "platform/profile.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/scripted_dialogs.h"
+#include "ui/runtime.h"
 #include "ui/window.h"
+
+#include <QApplication>
 
 #include <QString>
 #include <gtest/gtest.h>
@@ -21,6 +24,15 @@ using Setting = std::pair<std::string, std::string>;
 
 class MainWindowFixture {
 public:
+    MainWindowFixture() {
+        // The program's own style, font and translations, as at start-up.
+        static const bool initialised = [] {
+            ui::initialiseRuntime(*qApp);
+            return true;
+        }();
+        (void)initialised;
+    }
+
     std::filesystem::path iniPath() const { return sandbox_ / "boot.ini"; }
 
     void writeSettings(const std::vector<Setting>& settings) const {
