@@ -1,0 +1,32 @@
+#include "workflows/file_stem.h"
+
+#include <cstdio>
+
+namespace vantrel::workflows {
+
+std::string MakeFileStem(const std::tm& t) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%d%02d%02d%02d%02d%02d", t.tm_year + 1900, t.tm_mon + 1,
+                  t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+    return text;
+}
+
+std::tm localNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local;
+}
+
+std::filesystem::path freeTargetPath(const std::filesystem::path& folder, const std::string& stem,
+                                     const std::string& extension) {
+    std::filesystem::path candidate = folder / (stem + extension);
+    std::error_code ignored;
+    for (int n = 2; std::filesystem::exists(std::filesystem::symlink_status(candidate, ignored));
+         ++n) {
+        candidate = folder / (stem + "-" + std::to_string(n) + extension);
+    }
+    return candidate;
+}
+
+} // namespace vantrel::workflows

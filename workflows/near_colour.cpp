@@ -1,0 +1,55 @@
+#include "workflows/near_colour.h"
+
+#include "imaging/bitmap.h"
+#include "workflows/workflow_state.h"
+
+#include <algorithm>
+
+namespace vantrel::workflows {
+namespace {
+
+// Columns are visited in blocks, row by row inside a block, so that the pass walks memory in
+// order; progress is still reported for every column, in column order.
+constexpr std::int32_t kColumnBlock = 64;
+
+} // namespace
+
+bool IsNearColour(Colour colour, Colour key) {
+    return IsNearColour(colour, key, workflowState().colourTolerance);
+}
+
+std::string progressText(std::int32_t done, std::int32_t width) {
+    if (width <= 0) {
+        return "0%";
+    }
+    // round(done / width, 2) * 100 with halves rounded up, in exact integer arithmetic.
+    const std::int64_t percent = (200 * std::int64_t{done} + width) / (2 * std::int64_t{width});
+    return std::to_string(percent) + "%";
+}
+
+std::vector<std::uint8_t> SnapNearColour(std::span<const std::uint8_t> page, Colour colour,
+                                         bool useColour, std::int32_t tolerance,
+                                         PassProgress& progress) {
+    const Colour key = (useColour ? colour : kWhite) & 0xFFFFFFu;
+    auto bitmap = imaging::Bitmap::create();
+    bitmap->loadData(page);
+    const std::int32_t width = bitmap->getWidth();
+
+    progress.begin();
+    const bool anyNear = tolerance > 0;
+    for (std::int32_t x0 = 0; x0 < width; x0 += kColumnBlock) {
+        const std::int32_t x1 = std::min(width, x0 + kColumnBlock);
+        if (anyNear) {
+            bitmap->forEachPixel(x0, x1, [key, tolerance](Colour c) {
+                return IsNearColour(c, key, tolerance) ? key : c;
+            });
+        }
+        for (std::int32_t x = x0; x < x1; ++x) {
+            progress.columnDone(x + 1, width);
+        }
+    }
+    progress.end();
+    return width > 0 ? bitmap->getData() : std::vector<std::uint8_t>{};
+}
+
+} // namespace vantrel::workflows
