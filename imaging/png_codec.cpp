@@ -84,6 +84,12 @@ DecodeStatus decodePng(std::FILE* file, std::uint64_t, ImageBuffer& out) {
     const DecodeLimits limits = decodeLimits();
     png_set_user_limits(png, limits.maxDimension, limits.maxDimension);
     png_set_chunk_malloc_max(png, 16u << 20);
+    // Ancillary chunks that the converter never uses are skipped unread: libpng allocates some of
+    // them whole before checking their length (a 2 GiB text chunk would be a 2 GiB allocation).
+    static constexpr png_byte kSkipped[] = "tEXt\0zTXt\0iTXt\0eXIf\0pCAL\0sCAL\0sPLT\0iCCP\0tIME\0"
+                                           "hIST\0pHYs\0oFFs\0sTER\0bKGD\0cHRM\0gAMA\0sRGB\0sBIT";
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kSkipped, 18);
     png_set_read_fn(png, file, readFromFile);
     png_set_sig_bytes(png, 8);
     png_read_info(png, info);
