@@ -2,6 +2,7 @@
 
 #include "app/main_window.h"
 #include "platform/dialogs.h"
+#include "ui/qt_desktop.h"
 #include "ui/qt_dialogs.h"
 #include "ui/runtime.h"
 
@@ -20,10 +21,13 @@ int runDesktop(int argc, char** argv) {
 
     ui::QtDialogs dialogs;
     platform::installDialogs(&dialogs);
+    ui::QtDesktop desktop;
+    platform::installDesktop(&desktop);
 
     MainWindow mainWindow(ProgramPaths::forRunningProgram());
     mainWindow.start();
     const int result = QApplication::exec();
+    platform::installDesktop(nullptr);
     platform::installDialogs(nullptr);
     return result;
 }

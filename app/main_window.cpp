@@ -9,8 +9,10 @@ MainWindow::MainWindow(ProgramPaths paths)
     : paths_(std::move(paths))
     , settings_(paths_.settingsFile())
     , window_(std::make_unique<ui::Window>(mainWindowDefinition()))
-    , settingsHandlers_(*window_, settings_, paths_) {
+    , settingsHandlers_(*window_, settings_, paths_)
+    , optionHandlers_(*window_) {
     settingsHandlers_.bind();
+    optionHandlers_.bind();
 }
 
 MainWindow::~MainWindow() = default;

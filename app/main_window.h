@@ -2,6 +2,7 @@
 // The program's main window: the UI runtime's window built from the main window definition, with
 // every handler of the program bound to its control's events.
 
+#include "app/option_handlers.h"
 #include "app/program_paths.h"
 #include "app/settings_handlers.h"
 #include "app/settings_store.h"
@@ -33,6 +34,7 @@ private:
     SettingsStore settings_;
     std::unique_ptr<ui::Window> window_;
     SettingsHandlers settingsHandlers_;
+    OptionHandlers optionHandlers_;
 };
 
 } // namespace vantrel::app

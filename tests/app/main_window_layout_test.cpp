@@ -52,7 +52,7 @@ TEST_F(MainWindowLayout, ChildrenStandInTheirParentsAndTheProgressPanelIsHidden)
 }
 
 TEST_F(MainWindowLayout, ToolbarButtonsAndMenus) {
-    auto& toolbar = control<ui::Toolbar>(app::control::kToolbar);
+    auto& toolbar = control<ui::Toolbar>(control::kToolbar);
     ASSERT_EQ(toolbar.buttonCount(), 14);
     EXPECT_EQ(toolbar.actionAt(7)->text(), u"打开保存目录"_s);
     for (int separator : {3, 6, 8, 11}) {
@@ -113,7 +113,7 @@ const AccessibleCase kAccessibleCases[] = {
 INSTANTIATE_TEST_SUITE_P(Controls, AccessibleNames, ::testing::ValuesIn(kAccessibleCases));
 
 TEST_F(MainWindowLayout, ToolbarButtonsAreAnnouncedByTheirCaptions) {
-    auto& toolbar = control<ui::Toolbar>(app::control::kToolbar);
+    auto& toolbar = control<ui::Toolbar>(control::kToolbar);
     EXPECT_EQ(announcedName(toolbar.buttonWidget(5)), u"连续扫描证件"_s);
 }
 

@@ -18,7 +18,7 @@ using namespace Qt::StringLiterals;
 namespace vantrel::test {
 namespace {
 
-namespace control = app::control;
+namespace control = vantrel::control;
 
 class SettingsHandlers : public ::testing::Test, public MainWindowFixture {
 protected:

@@ -16,7 +16,7 @@ using namespace Qt::StringLiterals;
 namespace vantrel::test {
 namespace {
 
-namespace control = app::control;
+namespace control = vantrel::control;
 
 struct StartupCase {
     const char* name;
