@@ -196,12 +196,16 @@ std::vector<std::uint8_t> Bitmap::getData() {
         fail(kNoBuffer);
         return {};
     }
-    out[0] = 'B';
-    out[1] = 'M';
-    put32(out.data() + 2, static_cast<std::uint32_t>(total));
-    put32(out.data() + 10,
-          static_cast<std::uint32_t>(kFileHeaderSize + kInfoHeaderSize + tableBytes));
-    std::memcpy(out.data() + kFileHeaderSize, block_.get(), total - kFileHeaderSize);
+    std::uint8_t* file = out.data();
+    if (!file) { // never: the header alone is 54 bytes
+        fail(kNoBuffer);
+        return {};
+    }
+    file[0] = 'B';
+    file[1] = 'M';
+    put32(file + 2, static_cast<std::uint32_t>(total));
+    put32(file + 10, static_cast<std::uint32_t>(kFileHeaderSize + kInfoHeaderSize + tableBytes));
+    std::memcpy(file + kFileHeaderSize, block_.get(), total - kFileHeaderSize);
     return out;
 }
 

@@ -25,6 +25,17 @@ DecodeStatus decodePhotoCd(std::FILE* file, std::uint64_t size, ImageBuffer& out
 // when a picture was decoded; false when no decoder accepted the file or the accepting one failed.
 bool decodePicture(std::FILE* file, std::uint64_t size, ImageBuffer& out);
 
+// Where the rows of a 24-bit uncompressed BMP lie, after every check decodeBmp makes. Returns
+// NotMine or Failed as decodeBmp would; Decoded means `where` is filled.
+struct BmpRows {
+    std::uint32_t width, rows;
+    bool topDown;
+    std::uint64_t stride, offset;
+};
+DecodeStatus locateBmpRows(std::FILE* file, std::uint64_t size, BmpRows& where);
+// The 54-byte file and info headers of a 24-bit bottom-up BMP; false when it cannot be written.
+bool writeBmpHeader(std::FILE* out, std::uint32_t width, std::uint32_t height);
+
 struct JpegSettings {
     bool grayscale = false;
     int quality = 100; // 1..100, baseline-compatible tables

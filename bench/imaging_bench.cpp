@@ -1,0 +1,419 @@
+// Speed of the imaging layer on A4 pages (2480 x 3508 at 300 dpi, 4960 x 7016 at 600 dpi, 24-bit),
+// as ratios against references measured in the same run:
+//   ToJpeg quality 100 optimised   vs  cjpeg -quality 100 -optimize -baseline   (at most 1.15x)
+//   ToPng                          vs  ImageMagick convert -interlace PNG       (at most 0.5x, file
+//   at most 1.10x) ToBmp                          vs  cp of the BMP                             (at
+//   most 2.5x) near-white pass, whole image   vs  a bare branchless loop over the bytes     (at
+//   most 2x) near-white pass, per pixel     vs  the same bare loop                        (at most
+//   4x)
+// and the peak memory of each conversion against the page's pixel bytes (at most 2.5x).
+// External references that are not installed are reported as missing, not guessed.
+
+#include "imaging/bitmap.h"
+#include "imaging/converter.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using vantrel::imaging::Bitmap;
+using vantrel::imaging::Colour;
+
+constexpr int kTolerance = 60; // the near-white tolerance of the passes
+
+struct Page {
+    int width, height;
+    fs::path bmp;
+    std::vector<std::uint8_t> bytes;
+};
+
+fs::path workDir() {
+    static const fs::path dir = [] {
+        std::string pattern = (fs::temp_directory_path() / "vantrel-bench-XXXXXX").string();
+        if (!mkdtemp(pattern.data())) {
+            std::abort();
+        }
+        return fs::path(pattern);
+    }();
+    return dir;
+}
+
+// A scanned office page: off-white paper with sensor noise, lines of dark text strokes, and a
+// photograph (smooth colour fields with noise) in the upper third.
+Page makePage(int dpi) {
+    Page page{
+        dpi * 2480 / 300, dpi * 3508 / 300, workDir() / ("a4-" + std::to_string(dpi) + ".bmp"), {}};
+    const std::size_t stride = (3 * static_cast<std::size_t>(page.width) + 3) / 4 * 4;
+    const std::size_t size = 54 + stride * static_cast<std::size_t>(page.height);
+    page.bytes.assign(size, 0);
+    auto put32 = [&](std::size_t at, std::uint32_t v) { std::memcpy(&page.bytes[at], &v, 4); };
+    page.bytes[0] = 'B';
+    page.bytes[1] = 'M';
+    put32(2, static_cast<std::uint32_t>(size));
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, static_cast<std::uint32_t>(page.width));
+    put32(22, static_cast<std::uint32_t>(page.height));
+    page.bytes[26] = 1;
+    page.bytes[28] = 24;
+    std::uint32_t seed = 12345;
+    auto noise = [&](int amplitude) {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<int>((seed >> 16) % static_cast<unsigned>(2 * amplitude + 1)) -
+               amplitude;
+    };
+    const int margin = page.width / 10;
+    const int lineHeight = dpi / 6; // about 12 point lines
+    for (int y = 0; y < page.height; ++y) {
+        std::uint8_t* row =
+            &page.bytes[54 + static_cast<std::size_t>(page.height - 1 - y) * stride];
+        const bool photoRow = y > page.height / 12 && y < page.height / 3;
+        const bool textRow = !photoRow && y > margin && y < page.height - margin &&
+                             (y % lineHeight) < lineHeight * 6 / 10;
+        for (int x = 0; x < page.width; ++x) {
+            int r = 246, g = 244, b = 238; // paper
+            if (photoRow && x > margin && x < page.width - margin) {
+                r = 90 + 80 * x / page.width + (y % 97);
+                g = 60 + 120 * y / page.height + (x % 53);
+                b = 140 - 60 * x / page.width;
+                r += noise(6), g += noise(6), b += noise(6);
+            } else if (textRow && x > margin && x < page.width - margin &&
+                       ((x / (dpi / 30) + y / lineHeight) * 2654435761u >> 29) < 5) {
+                r = g = b = 35; // a glyph stroke
+            }
+            r += noise(3), g += noise(3), b += noise(3);
+            row[3 * x] = static_cast<std::uint8_t>(std::clamp(b, 0, 255));
+            row[3 * x + 1] = static_cast<std::uint8_t>(std::clamp(g, 0, 255));
+            row[3 * x + 2] = static_cast<std::uint8_t>(std::clamp(r, 0, 255));
+        }
+    }
+    std::ofstream(page.bmp, std::ios::binary)
+        .write(reinterpret_cast<const char*>(page.bytes.data()),
+               static_cast<std::streamsize>(size));
+    return page;
+}
+
+const Page& page(int dpi) {
+    static std::map<int, Page> pages;
+    auto it = pages.find(dpi);
+    if (it == pages.end()) {
+        it = pages.emplace(dpi, makePage(dpi)).first;
+    }
+    return it->second;
+}
+
+std::string findTool(std::initializer_list<const char*> candidates) {
+    for (const char* c : candidates) {
+        if (access(c, X_OK) == 0) {
+            return c;
+        }
+    }
+    return {};
+}
+
+// Runs a program with its output thrown away; true on exit status 0.
+bool runTool(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (auto& a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid;
+    const bool spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    return spawned && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
+std::string out(const char* name, int dpi) {
+    return (workDir() / (std::string(name) + "-" + std::to_string(dpi))).string();
+}
+
+// Every run writes a new file, as a save does: the previous output is removed untimed.
+void freshTarget(benchmark::State& state, const std::string& target) {
+    state.PauseTiming();
+    std::error_code ignored;
+    fs::remove(target, ignored);
+    state.ResumeTiming();
+}
+
+// ---- conversions and their references ----
+
+void ToJpeg(benchmark::State& state) {
+    const Page& p = page(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        freshTarget(state, out("ours.jpg", p.width));
+        if (vantrel::imaging::toJpeg(p.bmp.string(), out("ours.jpg", p.width), false, 100, true,
+                                     0) != 1) {
+            state.SkipWithError("toJpeg failed");
+        }
+    }
+}
+void Cjpeg(benchmark::State& state) {
+    const Page& p = page(static_cast<int>(state.range(0)));
+    const std::string cjpeg = findTool({"/usr/bin/cjpeg", "/usr/local/bin/cjpeg"});
+    if (cjpeg.empty()) {
+        state.SkipWithError("cjpeg not installed (libjpeg-turbo-progs)");
+        return;
+    }
+    for (auto _ : state) {
+        freshTarget(state, out("cjpeg.jpg", p.width));
+        runTool({cjpeg, "-quality", "100", "-optimize", "-baseline", "-outfile",
+                 out("cjpeg.jpg", p.width), p.bmp.string()});
+    }
+}
+void ToPng(benchmark::State& state) {
+    const Page& p = page(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        freshTarget(state, out("ours.png", p.width));
+        if (vantrel::imaging::toPng(p.bmp.string(), out("ours.png", p.width), 24) != 1) {
+            state.SkipWithError("toPng failed");
+        }
+    }
+}
+void ConvertPng(benchmark::State& state) {
+    const Page& p = page(static_cast<int>(state.range(0)));
+    const std::string convert = findTool({"/usr/bin/convert"});
+    if (convert.empty()) {
+        state.SkipWithError("ImageMagick convert not installed");
+        return;
+    }
+    for (auto _ : state) {
+        freshTarget(state, out("magick.png", p.width));
+        runTool(
+            {convert, p.bmp.string(), "-interlace", "PNG", "PNG24:" + out("magick.png", p.width)});
+    }
+}
+void ToBmp(benchmark::State& state) {
+    const Page& p = page(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        freshTarget(state, out("ours.bmp", p.width));
+        if (vantrel::imaging::toBmp(p.bmp.string(), out("ours.bmp", p.width)) != 1) {
+            state.SkipWithError("toBmp failed");
+        }
+    }
+}
+void CopyFile(benchmark::State& state) {
+    const Page& p = page(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        freshTarget(state, out("copy.bmp", p.width));
+        runTool({"/bin/cp", p.bmp.string(), out("copy.bmp", p.width)});
+    }
+}
+
+// ---- the near-white pass ----
+
+// The reference: a branchless near-white snap straight over the pixel bytes.
+void BareLoop(benchmark::State& state) {
+    const Page& p = page(static_cast<int>(state.range(0)));
+    std::vector<std::uint8_t> bytes = p.bytes;
+    const std::size_t stride = (3 * static_cast<std::size_t>(p.width) + 3) / 4 * 4;
+    for (auto _ : state) {
+        for (int y = 0; y < p.height; ++y) {
+            std::uint8_t* px = bytes.data() + 54 + static_cast<std::size_t>(y) * stride;
+            for (int x = 0; x < p.width; ++x, px += 3) {
+                const unsigned d = 765u - px[0] - px[1] - px[2];
+                const std::uint8_t near =
+                    static_cast<std::uint8_t>(-static_cast<int>(d - 1 < kTolerance));
+                px[0] |= near;
+                px[1] |= near;
+                px[2] |= near;
+            }
+        }
+        benchmark::DoNotOptimize(bytes.data());
+        state.PauseTiming();
+        bytes = p.bytes;
+        state.ResumeTiming();
+    }
+}
+
+bool nearWhite(Colour c) {
+    const int d = 765 - static_cast<int>(c & 0xFF) - static_cast<int>((c >> 8) & 0xFF) -
+                  static_cast<int>((c >> 16) & 0xFF);
+    return d > 0 && d <= kTolerance;
+}
+
+void BitmapWholeImagePass(benchmark::State& state) {
+    const Page& p = page(static_cast<int>(state.range(0)));
+    Bitmap bitmap;
+    bitmap.loadData(p.bytes);
+    for (auto _ : state) {
+        bitmap.forEachPixel([](Colour c) { return nearWhite(c) ? 0xFFFFFFu : c; });
+        state.PauseTiming();
+        bitmap.loadData(p.bytes);
+        state.ResumeTiming();
+    }
+}
+
+void BitmapPerPixelPass(benchmark::State& state) {
+    const Page& p = page(static_cast<int>(state.range(0)));
+    const bool columns = state.range(1) != 0; // the workflows' order: column by column
+    Bitmap bitmap;
+    bitmap.loadData(p.bytes);
+    for (auto _ : state) {
+        const std::int32_t w = bitmap.getWidth();
+        const std::int32_t h = bitmap.getHeight();
+        for (std::int32_t a = 0; a < (columns ? w : h); ++a) {
+            for (std::int32_t b = 0; b < (columns ? h : w); ++b) {
+                const std::int32_t x = columns ? a : b;
+                const std::int32_t y = columns ? b : a;
+                if (nearWhite(bitmap.getPixel(x, y))) {
+                    bitmap.setPixel(x, y, 0xFFFFFF);
+                }
+            }
+        }
+        state.PauseTiming();
+        bitmap.loadData(p.bytes);
+        state.ResumeTiming();
+    }
+}
+
+#define A4(fn)                                                                                     \
+    BENCHMARK(fn)->Arg(300)->Arg(600)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime()
+A4(ToJpeg);
+A4(Cjpeg);
+A4(ToPng);
+A4(ConvertPng);
+A4(ToBmp);
+A4(CopyFile);
+A4(BareLoop);
+A4(BitmapWholeImagePass);
+BENCHMARK(BitmapPerPixelPass)
+    ->Args({300, 0})
+    ->Args({300, 1})
+    ->Args({600, 0})
+    ->Args({600, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(1.0)
+    ->UseRealTime();
+
+// Remembers each run's time so the ratios can be printed at the end.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            if (!run.error_occurred) {
+                std::string name = run.benchmark_name();
+                name = name.substr(0, name.find("/min_time"));
+                name = name.substr(0, name.find("/real_time"));
+                seconds[name] = run.GetAdjustedRealTime() / 1e3;
+            }
+        }
+    }
+    std::map<std::string, double> seconds;
+};
+
+// Peak resident memory of one conversion, in a fresh process of its own (this one holds pages),
+// which reports its own high-water mark.
+long peakKilobytes(const char* format, const std::string& source, const std::string& target) {
+    const std::string command = fs::read_symlink("/proc/self/exe").string() + " --convert-once " +
+                                format + " '" + source + "' '" + target + "'";
+    std::FILE* child = popen(command.c_str(), "r");
+    long kb = -1;
+    if (child && std::fscanf(child, "%ld", &kb) != 1) {
+        kb = -1;
+    }
+    if (child && pclose(child) != 0) {
+        kb = -1;
+    }
+    return kb;
+}
+
+int convertOnce(const std::string& format, const std::string& source, const std::string& target) {
+    int code = 0;
+    if (format == "jpg") {
+        code = vantrel::imaging::toJpeg(source, target, false, 100, true, 0);
+    } else if (format == "png") {
+        code = vantrel::imaging::toPng(source, target, 24);
+    } else {
+        code = vantrel::imaging::toBmp(source, target);
+    }
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmHWM:", 0) == 0) {
+            std::printf("%ld\n", std::strtol(line.c_str() + 6, nullptr, 10));
+        }
+    }
+    return code == 1 ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 5 && std::string(argv[1]) == "--convert-once") {
+        return convertOnce(argv[2], argv[3], argv[4]);
+    }
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+
+    auto ratio = [&](const std::string& ours, const std::string& ref, double bar) {
+        const auto a = reporter.seconds.find(ours);
+        const auto b = reporter.seconds.find(ref);
+        if (a == reporter.seconds.end() || b == reporter.seconds.end()) {
+            std::printf("  %-44s n/a (a run is missing)\n", (ours + " / " + ref).c_str());
+            return;
+        }
+        const double r = a->second / b->second;
+        std::printf("  %-44s %6.3f s / %6.3f s = %5.2fx  (bar %.2fx) %s\n",
+                    (ours + " / " + ref).c_str(), a->second, b->second, r, bar,
+                    r <= bar ? "ok" : "OVER");
+    };
+    std::printf("\nRatios (same run):\n");
+    for (int dpi : {300, 600}) {
+        const std::string d = std::string(1, '/').append(std::to_string(dpi));
+        ratio("ToJpeg" + d, "Cjpeg" + d, 1.15);
+        ratio("ToPng" + d, "ConvertPng" + d, 0.5);
+        ratio("ToBmp" + d, "CopyFile" + d, 2.5);
+        ratio("BitmapWholeImagePass" + d, "BareLoop" + d, 2.0);
+        ratio("BitmapPerPixelPass" + d + "/0", "BareLoop" + d, 4.0);
+        ratio("BitmapPerPixelPass" + d + "/1", "BareLoop" + d, 4.0);
+        const Page& p = page(dpi);
+        const auto ours = out("ours.png", p.width);
+        const auto magick = out("magick.png", p.width);
+        if (fs::exists(ours) && fs::exists(magick)) {
+            const double r = static_cast<double>(fs::file_size(ours)) /
+                             static_cast<double>(fs::file_size(magick));
+            std::printf("  %-44s %lu / %lu bytes = %5.3fx  (bar 1.10x) %s\n",
+                        ("PNG size" + d).c_str(), static_cast<unsigned long>(fs::file_size(ours)),
+                        static_cast<unsigned long>(fs::file_size(magick)), r,
+                        r <= 1.10 ? "ok" : "OVER");
+        }
+    }
+    std::printf("\nPeak memory of one conversion against the page's pixel bytes (bar 2.5x):\n");
+    for (int dpi : {300, 600}) {
+        const Page& p = page(dpi);
+        const double pageKb = 3.0 * p.width * p.height / 1024.0;
+        const std::string src = p.bmp.string();
+        for (const char* format : {"jpg", "png", "bmp"}) {
+            const long kb = peakKilobytes(format, src, out("mem", dpi) + "." + format);
+            std::printf("  %s/%d: %ld KiB = %.2fx of %.0f KiB %s\n", format, dpi, kb, kb / pageKb,
+                        pageKb, kb >= 0 && kb / pageKb <= 2.5 ? "ok" : "OVER");
+        }
+    }
+    fs::remove_all(workDir());
+    benchmark::Shutdown();
+    return 0;
+}
