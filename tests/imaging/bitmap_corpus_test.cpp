@@ -2,6 +2,7 @@
 // the files outside its scope are refused, and no file of the suite crashes it.
 
 #include "imaging/bitmap.h"
+#include "tests/imaging/corpus_path.h"
 #include "tests/support/sandbox.h"
 
 #include <gtest/gtest.h>
@@ -23,7 +24,7 @@ std::vector<std::uint8_t> readFile(const fs::path& file) {
 }
 
 fs::path suite() {
-    return test::corpusDir() / "bmpsuite";
+    return test::imagingCorpusDir() / "bmpsuite";
 }
 
 struct SuiteCase {

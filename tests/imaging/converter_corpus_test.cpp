@@ -3,6 +3,7 @@
 // file of the corpus.
 
 #include "imaging/converter.h"
+#include "tests/imaging/corpus_path.h"
 #include "tests/support/sandbox.h"
 
 #include <QImage>
@@ -117,7 +118,7 @@ void expectSamePixels(const Rgb& got, const Rgb& want, int tolerance = 0) {
 }
 
 fs::path corpus(const char* relative) {
-    return test::corpusDir() / relative;
+    return test::imagingCorpusDir() / relative;
 }
 
 // ---- acceptance and refusal, file by file ----
@@ -269,7 +270,7 @@ TEST(ConverterPixels, PhotoCdOnlyWithItsSignature) {
 TEST(ConverterRobustness, EveryCorpusFileDecodesOrIsRefused) {
     Decoded d;
     int files = 0;
-    for (const auto& entry : fs::recursive_directory_iterator(test::corpusDir())) {
+    for (const auto& entry : fs::recursive_directory_iterator(test::imagingCorpusDir())) {
         if (!entry.is_regular_file()) {
             continue;
         }
