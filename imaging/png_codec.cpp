@@ -10,8 +10,8 @@ namespace vantrel::imaging {
 namespace {
 
 // Compression of the written PNG, chosen by measurement on A4 pages (bench/): zlib level 4 with
-// libpng's adaptive choice among the sub, up and Paeth filters is about three times faster than
-// level 7 with all five filters, and its files are within a few per cent of that size.
+// libpng's adaptive choice among the sub, up and Paeth filters takes about 0.4 of the time of
+// ImageMagick's default (level 7, adaptive filtering) for files about 2 per cent larger.
 constexpr int kPngCompressionLevel = 4;
 constexpr int kPngFilters = PNG_FILTER_SUB | PNG_FILTER_UP | PNG_FILTER_PAETH;
 
