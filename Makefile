@@ -14,8 +14,16 @@ build: setup
 	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_BUILD_TESTS=OFF $(CMAKE_WERROR)
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
+# SANE for `make run`: the virtual test scanner of sane/ beside the system's own backends, so a
+# machine without a scanner can still try every command. dll.conf and test.conf come from the
+# generated folder, every other backend's configuration from /etc/sane.d (no trailing ':').
+SANE_RUN_DIR := $(abspath $(BUILD_DIR))/sane-run
+
 run: build
-	$(BUILD_DIR)/app/vantrel
+	mkdir -p $(SANE_RUN_DIR)
+	{ cat sane/dll.conf; cat /etc/sane.d/dll.conf 2>/dev/null || true; } > $(SANE_RUN_DIR)/dll.conf
+	cp sane/test.conf $(SANE_RUN_DIR)/test.conf
+	SANE_CONFIG_DIR=$(SANE_RUN_DIR):/etc/sane.d $(BUILD_DIR)/app/vantrel
 
 test: setup
 	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVANTREL_SANITIZE=ON $(CMAKE_WERROR)

@@ -6,6 +6,7 @@
 #include "platform/twain/twain.h"
 #include "platform/twain/twain_handle.h"
 
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <deque>
@@ -14,6 +15,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace vantrel::test {
@@ -51,6 +53,8 @@ struct ScriptedManager {
     // Capability GET answers: container type and the bytes of the container.
     std::map<TW_UINT16, std::pair<TW_UINT16, std::vector<std::uint8_t>>> capabilities;
     std::optional<Call> throwOn;
+    // How long the source lookup takes (a slow network backend).
+    std::chrono::milliseconds lookupTime{0};
 
     // Recorded.
     std::vector<Call> calls;
@@ -100,7 +104,7 @@ struct ScriptedManager {
 
     static TW_UINT16 entry(pTW_IDENTITY, pTW_IDENTITY dest, TW_UINT32 dg, TW_UINT16 dat,
                            TW_UINT16 msg, TW_MEMREF data) {
-        return current()->answer(dest, dg, dat, msg, data);
+        return current() ? current()->answer(dest, dg, dat, msg, data) : TWRC_FAILURE;
     }
 
     TW_UINT16 fail(TW_UINT16 code) {
@@ -185,6 +189,7 @@ struct ScriptedManager {
     TW_UINT16 identityCall(TW_UINT16 msg, TW_IDENTITY* identity) {
         switch (msg) {
         case MSG_GETFIRST:
+            std::this_thread::sleep_for(lookupTime);
             nextSource = 0;
             [[fallthrough]];
         case MSG_GETNEXT:

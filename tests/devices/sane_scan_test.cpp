@@ -1,0 +1,370 @@
+// The scanner component end to end: our source manager library over SANE's virtual test scanner,
+// with the project's own SANE configuration. Pages must match what `scanimage` gives for the same
+// settings, and a failing scan must end the acquisition without a page and without hanging.
+
+#include "devices/twain_control.h"
+#include "tests/support/sandbox.h"
+#include "ui/window.h"
+
+#include <QProcess>
+#include <QTest>
+#include <cstdlib>
+#include <dlfcn.h>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+
+using namespace Qt::StringLiterals;
+
+namespace vantrel::test {
+namespace {
+
+using devices::AcquisitionEnd;
+using devices::ManagerLibrary;
+using devices::TwainControl;
+
+constexpr int kWaitMs = 60000; // a generous bound: a hang fails the test instead of blocking it
+
+struct Image {
+    int width = 0;
+    int height = 0;
+    int channels = 0;                 // 1 grey or black-and-white, 3 colour (RGB order)
+    std::vector<std::uint8_t> pixels; // top-down, one byte per sample (0/255 for 1-bit)
+};
+
+// A PNM file from scanimage (P4, P5 or P6) as samples; P4's 1 is black.
+Image parsePnm(const QByteArray& data) {
+    std::istringstream in(data.toStdString());
+    std::string magic;
+    in >> magic;
+    auto next = [&] {
+        in >> std::ws;
+        while (in.peek() == '#') {
+            std::string comment;
+            std::getline(in, comment);
+            in >> std::ws;
+        }
+        int v = 0;
+        in >> v;
+        return v;
+    };
+    Image image;
+    image.width = next();
+    image.height = next();
+    if (magic != "P4") {
+        next(); // maximum value
+    }
+    in.get(); // the single blank before the samples
+    const std::string rest(std::istreambuf_iterator<char>(in), {});
+    image.channels = magic == "P6" ? 3 : 1;
+    const std::size_t count = static_cast<std::size_t>(image.width) * image.height * image.channels;
+    if (magic == "P4") {
+        const std::size_t rowBytes = (static_cast<std::size_t>(image.width) + 7) / 8;
+        for (int y = 0; y < image.height; ++y) {
+            for (int x = 0; x < image.width; ++x) {
+                const auto byte = static_cast<std::uint8_t>(rest.at(y * rowBytes + x / 8));
+                image.pixels.push_back((byte >> (7 - x % 8)) & 1 ? 0 : 255);
+            }
+        }
+    } else {
+        image.pixels.assign(rest.begin(), rest.begin() + static_cast<long>(count));
+    }
+    return image;
+}
+
+std::uint32_t le32(std::span<const std::uint8_t> b, std::size_t at) {
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+}
+
+// The page's BMP bytes decoded through its own colour table into the same sample layout.
+Image decodeBmp(std::span<const std::uint8_t> bmp) {
+    Image image;
+    image.width = static_cast<int>(le32(bmp, 18));
+    image.height = static_cast<int>(le32(bmp, 22));
+    const int bits = bmp[28] | bmp[29] << 8;
+    const std::uint32_t rows = le32(bmp, 10);
+    const std::size_t stride = (static_cast<std::size_t>(bits) * image.width + 31) / 32 * 4;
+    image.channels = bits == 24 ? 3 : 1;
+    for (int y = 0; y < image.height; ++y) {
+        const std::uint8_t* row = bmp.data() + rows + (image.height - 1 - y) * stride;
+        for (int x = 0; x < image.width; ++x) {
+            if (bits == 24) {
+                image.pixels.insert(image.pixels.end(),
+                                    {row[3 * x + 2], row[3 * x + 1], row[3 * x]});
+            } else {
+                const int index = bits == 8 ? row[x] : (row[x / 8] >> (7 - x % 8)) & 1;
+                image.pixels.push_back(bmp[54 + 4 * index]); // grey tables: any channel
+            }
+        }
+    }
+    return image;
+}
+
+class SaneScanTest : public ::testing::Test {
+protected:
+    // libsane reads SANE_CONFIG_DIR once per process, so every test of the process uses one
+    // folder and rewrites its files: the project's configuration, with test.conf lines replaced.
+    static const std::string& configDir() {
+        static Sandbox folder;
+        static const std::string path = folder.path().string();
+        return path;
+    }
+
+    void useConfig(const std::vector<std::pair<std::string, std::string>>& settings = {}) {
+        std::ifstream in(std::string(VANTREL_SANE_CONFIG_DIR) + "/test.conf");
+        std::ostringstream out;
+        for (std::string line; std::getline(in, line);) {
+            for (const auto& [key, value] : settings) {
+                if (line.rfind(key + " ", 0) == 0) {
+                    line = key + " " + value;
+                }
+            }
+            out << line << '\n';
+        }
+        std::ofstream(configDir() + "/test.conf") << out.str();
+        std::ifstream dll(std::string(VANTREL_SANE_CONFIG_DIR) + "/dll.conf");
+        std::ofstream(configDir() + "/dll.conf") << dll.rdbuf();
+        setenv("SANE_CONFIG_DIR", configDir().c_str(), 1);
+        configured_ = true;
+    }
+
+    TwainControl& control() {
+        if (!control_) {
+            if (!configured_) {
+                useConfig();
+            }
+            component_.attach(&events_);
+            control_ = std::make_unique<TwainControl>(
+                &component_, ManagerLibrary::fromFile(VANTREL_TWAIN_DSM_PATH));
+            control_->setAcquisitionEndedHandler(
+                [this](const AcquisitionEnd& end) { ends_.push_back(end); });
+        }
+        return *control_;
+    }
+
+    // What the program does for a scan: choose, set resolution and pixel type, acquire.
+    bool scan(int source, int resolution, int pixelType) {
+        EXPECT_EQ(control().SelectSource(false, source), 1);
+        control().setSourceIndex(source);
+        control().setXResolution(resolution);
+        control().setYResolution(control().XResolution());
+        control().setPixelType(pixelType);
+        if (!control().Acquire(false)) {
+            return false;
+        }
+        return QTest::qWaitFor([&] { return !ends_.empty(); }, kWaitMs);
+    }
+
+    QByteArray scanimage(const QStringList& arguments) {
+        QProcess process;
+        auto env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"SANE_CONFIG_DIR"_s, QString::fromStdString(configDir()));
+        process.setProcessEnvironment(env);
+        process.start(u"scanimage"_s, arguments);
+        EXPECT_TRUE(process.waitForFinished(kWaitMs));
+        return process.readAllStandardOutput();
+    }
+
+    struct Recorder final : ui::EventSink {
+        void deliverEvent(std::string_view, ui::EventKind kind, const ui::EventArgs& a) override {
+            if (kind == ui::EventKind::PictureAcquired) {
+                pages.push_back({a.bytes.begin(), a.bytes.end()});
+                sizes.emplace_back(a.width, a.height);
+            }
+        }
+        std::vector<std::vector<std::uint8_t>> pages;
+        std::vector<std::pair<int, int>> sizes;
+    };
+
+    bool configured_ = false;
+    Recorder events_;
+    ui::Component component_{"数码设备1", ""};
+    std::vector<AcquisitionEnd> ends_;
+    std::unique_ptr<TwainControl> control_;
+};
+
+TEST_F(SaneScanTest, ListsEveryTestScannerUnderItsOwnName) {
+    ASSERT_TRUE(control().Initialize());
+    ASSERT_EQ(control().SourceCount(), 2);
+    std::vector<std::string> names;
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(control().setSourceIndex(i));
+        names.push_back(control().SourceName());
+        EXPECT_LE(names.back().size(), 33u);
+    }
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"frontend-tester (test:0)", "frontend-tester (test:1)"}));
+}
+
+struct PageCase {
+    const char* name;
+    int pixelType;
+    int resolution;
+    std::vector<std::pair<std::string, std::string>> config; // extra test.conf settings
+    QStringList scanimageArguments;
+    int bitCount;
+};
+
+void PrintTo(const PageCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+std::vector<PageCase> pageCases() {
+    return {
+        {"Colour", 2, 50, {}, {u"--mode"_s, u"Color"_s, u"--resolution"_s, u"50"_s}, 24},
+        {"Grey", 1, 75, {}, {u"--mode"_s, u"Gray"_s, u"--resolution"_s, u"75"_s}, 8},
+        {"BlackAndWhite",
+         0,
+         100,
+         {},
+         {u"--mode"_s, u"Gray"_s, u"--depth"_s, u"1"_s, u"--resolution"_s, u"100"_s},
+         1},
+        {"ThreePassColour",
+         2,
+         40,
+         {{"three-pass", "true"}},
+         {u"--mode"_s, u"Color"_s, u"--resolution"_s, u"40"_s},
+         24},
+        {"HandScannerGrey",
+         1,
+         30,
+         {{"hand-scanner", "true"}},
+         {u"--mode"_s, u"Gray"_s, u"--resolution"_s, u"30"_s},
+         8},
+    };
+}
+
+class SanePageTest : public SaneScanTest, public ::testing::WithParamInterface<PageCase> {};
+
+TEST_P(SanePageTest, SameSizeAndPixelsAsScanimage) {
+    const PageCase& c = GetParam();
+    useConfig(c.config);
+    ASSERT_TRUE(control().Initialize());
+    ASSERT_TRUE(scan(0, c.resolution, c.pixelType));
+    ASSERT_EQ(events_.pages.size(), 1u);
+    ASSERT_EQ(ends_.size(), 1u);
+    EXPECT_EQ(ends_[0].reason, AcquisitionEnd::Reason::Completed);
+    EXPECT_EQ(control().session().twainState(), 3);
+
+    const auto& bmp = events_.pages[0];
+    EXPECT_EQ(bmp[28], c.bitCount);
+    EXPECT_EQ(le32(bmp, 2), bmp.size());
+
+    QStringList arguments = {u"-d"_s, u"test:0"_s, u"--format=pnm"_s};
+    arguments += c.scanimageArguments;
+    const Image expected = parsePnm(scanimage(arguments));
+    const Image actual = decodeBmp(bmp);
+    ASSERT_GT(expected.width, 0);
+    EXPECT_EQ(events_.sizes[0], std::make_pair(expected.width, expected.height));
+    EXPECT_EQ(actual.width, expected.width);
+    EXPECT_EQ(actual.height, expected.height);
+    EXPECT_EQ(actual.channels, expected.channels);
+    EXPECT_TRUE(actual.pixels == expected.pixels) << "pixels differ from scanimage's";
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, SanePageTest, ::testing::ValuesIn(pageCases()),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(SaneScanTest, AFailingScanEndsWithoutAPageAndTheScannerStaysUsable) {
+    useConfig({{"read-status-code", "\"SANE_STATUS_JAMMED\""}});
+    ASSERT_TRUE(control().Initialize());
+    ASSERT_TRUE(scan(0, 30, 1));
+    EXPECT_TRUE(events_.pages.empty());
+    ASSERT_EQ(ends_.size(), 1u);
+    EXPECT_EQ(ends_[0].reason, AcquisitionEnd::Reason::ClosedBySource);
+    EXPECT_EQ(ends_[0].pages, 0);
+    EXPECT_EQ(control().session().twainState(), 3);
+}
+
+TEST_F(SaneScanTest, ClosingWhileTheScanRunsCancelsIt) {
+    // Slow reads so that the scan is still running when the program gives up on it.
+    useConfig({{"read-delay", "true"}, {"read-delay-duration", "200000"}});
+    ASSERT_TRUE(control().Initialize());
+    ASSERT_EQ(control().SelectSource(false, 0), 1);
+    control().setXResolution(300);
+    ASSERT_TRUE(control().Acquire(false));
+    QTest::qWait(50);
+    ASSERT_EQ(control().SelectSource(false, 1), 1); // disables and closes the running scan
+    EXPECT_EQ(control().session().twainState(), 4);
+    ASSERT_EQ(ends_.size(), 1u);
+    EXPECT_EQ(ends_[0].reason, AcquisitionEnd::Reason::Abandoned);
+    QTest::qWait(50); // a message the cancelled scan might still post must do nothing
+    EXPECT_TRUE(events_.pages.empty());
+}
+
+// The manager's state machine answers calls out of sequence with a failure and TWCC_SEQERROR.
+class SourceManagerSequenceTest : public SaneScanTest {
+protected:
+    void SetUp() override {
+        useConfig();
+        library_ = dlopen(VANTREL_TWAIN_DSM_PATH, RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(library_, nullptr);
+        entry_ = reinterpret_cast<DSMENTRYPROC>(dlsym(library_, "DSM_Entry"));
+        ASSERT_NE(entry_, nullptr);
+    }
+    void TearDown() override { dlclose(library_); }
+
+    TW_UINT16 call(pTW_IDENTITY dest, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void* data) {
+        return entry_(&app_, dest, dg, dat, msg, data);
+    }
+    TW_UINT16 condition(pTW_IDENTITY dest) {
+        TW_STATUS status{};
+        call(dest, DG_CONTROL, DAT_STATUS, MSG_GET, &status);
+        return status.ConditionCode;
+    }
+    void expectSequenceError(pTW_IDENTITY dest, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
+                             void* data) {
+        EXPECT_EQ(call(dest, dg, dat, msg, data), TWRC_FAILURE) << dat << "/" << msg;
+        EXPECT_EQ(condition(dest), TWCC_SEQERROR) << dat << "/" << msg;
+    }
+
+    void* library_ = nullptr;
+    DSMENTRYPROC entry_ = nullptr;
+    TW_IDENTITY app_{};
+};
+
+TEST_F(SourceManagerSequenceTest, OutOfSequenceCallsFailWithSeqError) {
+    std::vector<std::uint32_t> posted;
+    VantrelMessageTarget target{&posted,
+                                [](void* context, std::uint32_t, std::uintptr_t, std::intptr_t) {
+                                    return static_cast<int>(context != nullptr);
+                                }};
+    VantrelMessageTarget* parent = &target;
+    TW_IDENTITY source{};
+    TW_USERINTERFACE ui{};
+    TW_HANDLE dib = nullptr;
+    TW_PENDINGXFERS pending{};
+    TW_IMAGEINFO info{};
+
+    // State 2: nothing but opening the manager.
+    TW_IDENTITY identity{};
+    EXPECT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &identity), TWRC_FAILURE);
+    ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &parent), TWRC_SUCCESS);
+    expectSequenceError(nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &parent);
+
+    // State 3.
+    ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETDEFAULT, &source), TWRC_SUCCESS);
+    expectSequenceError(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &source);
+    ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &source), TWRC_SUCCESS);
+
+    // State 4.
+    expectSequenceError(&source, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &dib);
+    expectSequenceError(&source, DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info);
+    expectSequenceError(&source, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui);
+    expectSequenceError(nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &parent);
+    ASSERT_EQ(call(&source, DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui), TWRC_SUCCESS);
+
+    // State 5: no capability changes, no transfer before MSG_XFERREADY, no closing.
+    TW_CAPABILITY cap{ICAP_PIXELTYPE, TWON_ONEVALUE, nullptr};
+    expectSequenceError(&source, DG_CONTROL, DAT_CAPABILITY, MSG_SET, &cap);
+    expectSequenceError(&source, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
+    expectSequenceError(&source, DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui);
+    expectSequenceError(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &source);
+
+    ASSERT_EQ(call(&source, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui), TWRC_SUCCESS);
+    ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &source), TWRC_SUCCESS);
+    ASSERT_EQ(call(nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &parent), TWRC_SUCCESS);
+}
+
+} // namespace
+} // namespace vantrel::test
