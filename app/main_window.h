@@ -2,6 +2,7 @@
 // The program's main window: the UI runtime's window built from the main window definition, with
 // every handler of the program bound to its control's events.
 
+#include "app/device_list.h"
 #include "app/option_handlers.h"
 #include "app/program_paths.h"
 #include "app/settings_handlers.h"
@@ -12,17 +13,27 @@
 namespace vantrel::ui {
 class Window;
 }
+namespace vantrel::devices {
+class ManagerLibrary;
+class TwainControl;
+} // namespace vantrel::devices
 
 namespace vantrel::app {
 
 class MainWindow {
 public:
+    // The scanner component finds the TWAIN source manager beside the program (or at
+    // $VANTREL_TWAIN_DSM); the second form names it (tests).
     explicit MainWindow(ProgramPaths paths);
+    MainWindow(ProgramPaths paths, std::unique_ptr<devices::ManagerLibrary> scannerManager);
     ~MainWindow();
 
     ui::Window& window() const { return *window_; }
     const SettingsStore& settings() const { return settings_; }
     const ProgramPaths& paths() const { return paths_; }
+    // The scanner component 数码设备1; its pages arrive as PictureAcquired of the window.
+    devices::TwainControl& scanner() const { return *scanner_; }
+    DeviceList& deviceList() { return deviceList_; }
 
     // Runs the creation event (restoring every setting); then events flow to the handlers.
     void create();
@@ -33,8 +44,12 @@ private:
     ProgramPaths paths_;
     SettingsStore settings_;
     std::unique_ptr<ui::Window> window_;
+    // After the window (it raises its events through the window's component), before the
+    // handlers; destroyed before the window, so the source manager stops while it exists.
+    std::unique_ptr<devices::TwainControl> scanner_;
     SettingsHandlers settingsHandlers_;
     OptionHandlers optionHandlers_;
+    DeviceList deviceList_;
 };
 
 } // namespace vantrel::app
