@@ -1,0 +1,345 @@
+#include "platform/raster.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+namespace vantrel::platform {
+namespace {
+
+inline std::uint32_t load32(const std::uint8_t* p) {
+    std::uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+// Reads source rows as 0xFFRRGGBB; indexed formats go through a full 256-entry table so that
+// an index beyond the colour table reads as black without a test per pixel.
+class RowReader {
+public:
+    explicit RowReader(const PixelSource& source)
+        : s_(source) {
+        lut_.fill(kOpaque);
+        const std::size_t n = std::min<std::size_t>(source.palette.size(), lut_.size());
+        for (std::size_t i = 0; i < n; ++i) {
+            lut_[i] = source.palette[i] | kOpaque;
+        }
+    }
+
+    void read(int y, int x0, int count, std::uint32_t* out) const {
+        const std::uint8_t* r = s_.row(y);
+        switch (s_.format) {
+        case PixelSource::Format::Bgr24: {
+            const std::uint8_t* p = r + std::size_t(x0) * 3;
+            int i = 0;
+            // A 4-byte load takes one pixel plus the next byte, which the opaque top byte covers;
+            // the last pixel of the row is read bytewise so no load passes the row's end.
+            for (; i + 1 < count; ++i, p += 3) {
+                out[i] = load32(p) | kOpaque;
+            }
+            if (i < count) {
+                out[i] = kOpaque | std::uint32_t{p[2]} << 16 | std::uint32_t{p[1]} << 8 | p[0];
+            }
+            break;
+        }
+        case PixelSource::Format::Bgrx32: {
+            const std::uint8_t* p = r + std::size_t(x0) * 4;
+            for (int i = 0; i < count; ++i) {
+                out[i] = load32(p + std::size_t(i) * 4) | kOpaque;
+            }
+            break;
+        }
+        case PixelSource::Format::Indexed8:
+            for (int i = 0; i < count; ++i) {
+                out[i] = lut_[r[x0 + i]];
+            }
+            break;
+        case PixelSource::Format::Indexed1:
+            for (int i = 0; i < count; ++i) {
+                const int x = x0 + i;
+                out[i] = lut_[(r[x >> 3] >> (7 - (x & 7))) & 1];
+            }
+            break;
+        }
+    }
+
+private:
+    const PixelSource& s_;
+    std::array<std::uint32_t, 256> lut_;
+};
+
+// The source columns (or rows) that make up one target column (or row).
+struct Span {
+    int first;
+    int count;
+};
+
+// Maps target coordinates [from, to) of a dstLen-long axis onto a srcLen-long source axis.
+// Nearest: the source pixel under the target pixel's centre. Average (only when shrinking): every
+// source pixel whose start lies inside the target pixel, at least one.
+std::vector<Span> axisMap(int srcLen, int dstLen, int from, int to, bool average) {
+    std::vector<Span> map;
+    map.reserve(std::size_t(to - from));
+    const std::int64_t s = srcLen;
+    const std::int64_t d = dstLen;
+    for (std::int64_t i = from; i < to; ++i) {
+        if (average && dstLen < srcLen) {
+            const auto a = static_cast<int>(i * s / d);
+            const auto b = static_cast<int>((i + 1) * s / d);
+            map.push_back({a, std::max(b, a + 1) - a});
+        } else {
+            map.push_back({static_cast<int>(((2 * i + 1) * s) / (2 * d)), 1});
+        }
+    }
+    return map;
+}
+
+inline std::uint32_t ternary(std::uint32_t index, std::uint32_t p, std::uint32_t s,
+                             std::uint32_t d) {
+    std::uint32_t r = 0;
+    for (std::uint32_t m = 0; m < 8; ++m) {
+        if (index >> m & 1) {
+            r |= ((m & 4) ? p : ~p) & ((m & 2) ? s : ~s) & ((m & 1) ? d : ~d);
+        }
+    }
+    return r;
+}
+
+// dst = rop(brush, src, dst) over n pixels, keeping the top byte opaque.
+void combineRow(std::uint32_t index, std::uint32_t brush, const std::uint32_t* src,
+                std::uint32_t* dst, int n) {
+    switch (index) {
+    case 0xCC:
+        std::memcpy(dst, src, std::size_t(n) * 4);
+        return;
+    case 0x33:
+        for (int i = 0; i < n; ++i) {
+            dst[i] = ~src[i] | kOpaque;
+        }
+        return;
+    case 0x66:
+        for (int i = 0; i < n; ++i) {
+            dst[i] = (src[i] ^ dst[i]) | kOpaque;
+        }
+        return;
+    case 0xEE:
+        for (int i = 0; i < n; ++i) {
+            dst[i] |= src[i];
+        }
+        return;
+    case 0x88:
+        for (int i = 0; i < n; ++i) {
+            dst[i] = (src[i] & dst[i]) | kOpaque;
+        }
+        return;
+    default:
+        for (int i = 0; i < n; ++i) {
+            dst[i] = ternary(index, brush, src[i], dst[i]) | kOpaque;
+        }
+    }
+}
+
+// Produces stretched target rows: the source pixels of each target pixel, averaged when a span
+// covers more than one.
+class RowStretcher {
+public:
+    RowStretcher(const PixelSource& source, std::vector<Span> xs)
+        : reader_(source)
+        , xs_(std::move(xs)) {
+        first_ = xs_.front().first;
+        width_ = xs_.back().first + xs_.back().count - first_;
+        row_.resize(std::size_t(width_));
+        nearest_ = std::all_of(xs_.begin(), xs_.end(), [](Span s) { return s.count == 1; });
+    }
+
+    void make(Span ys, std::uint32_t* out) {
+        if (nearest_ && ys.count == 1) {
+            reader_.read(ys.first, first_, width_, row_.data());
+            for (std::size_t i = 0; i < xs_.size(); ++i) {
+                out[i] = row_[std::size_t(xs_[i].first - first_)];
+            }
+            return;
+        }
+        sums_.assign(std::size_t(width_) * 3, 0);
+        for (int y = ys.first; y < ys.first + ys.count; ++y) {
+            reader_.read(y, first_, width_, row_.data());
+            for (int x = 0; x < width_; ++x) {
+                const std::uint32_t p = row_[std::size_t(x)];
+                sums_[std::size_t(x) * 3] += p & 0xFF;
+                sums_[std::size_t(x) * 3 + 1] += p >> 8 & 0xFF;
+                sums_[std::size_t(x) * 3 + 2] += p >> 16 & 0xFF;
+            }
+        }
+        for (std::size_t i = 0; i < xs_.size(); ++i) {
+            std::uint64_t b = 0, g = 0, r = 0;
+            for (int x = xs_[i].first - first_; x < xs_[i].first - first_ + xs_[i].count; ++x) {
+                b += sums_[std::size_t(x) * 3];
+                g += sums_[std::size_t(x) * 3 + 1];
+                r += sums_[std::size_t(x) * 3 + 2];
+            }
+            const std::uint64_t n = std::uint64_t(xs_[i].count) * std::uint64_t(ys.count);
+            out[i] = kOpaque | std::uint32_t((r + n / 2) / n) << 16 |
+                     std::uint32_t((g + n / 2) / n) << 8 | std::uint32_t((b + n / 2) / n);
+        }
+    }
+
+private:
+    RowReader reader_;
+    std::vector<Span> xs_;
+    int first_ = 0;
+    int width_ = 0;
+    bool nearest_ = true;
+    std::vector<std::uint32_t> row_;
+    std::vector<std::uint32_t> sums_;
+};
+
+bool usable(const Raster& target, PixelRect dest, const PixelSource& source) {
+    return !target.empty() && dest.width > 0 && dest.height > 0 && source.width > 0 &&
+           source.height > 0 && source.top != nullptr;
+}
+
+} // namespace
+
+Raster::Raster(int width, int height, std::uint32_t fill) {
+    if (width <= 0 || height <= 0) {
+        return;
+    }
+    width_ = width;
+    height_ = height;
+    const std::size_t n = std::size_t(width) * std::size_t(height);
+    pixels_ = std::make_unique_for_overwrite<std::uint32_t[]>(n);
+    std::fill_n(pixels_.get(), n, fill);
+}
+
+void Raster::fill(PixelRect rect, std::uint32_t pixel) {
+    const PixelRect c = clip(rect, width_, height_);
+    for (int y = c.y; y < c.y + c.height; ++y) {
+        std::fill_n(row(y) + c.x, c.width, pixel);
+    }
+}
+
+PixelSource Raster::source() const {
+    return {.format = PixelSource::Format::Bgrx32,
+            .width = width_,
+            .height = height_,
+            .top = reinterpret_cast<const std::uint8_t*>(pixels_.get()),
+            .stride = static_cast<std::ptrdiff_t>(strideBytes())};
+}
+
+PixelRect clip(PixelRect rect, int width, int height) {
+    const std::int64_t x0 = std::max<std::int64_t>(rect.x, 0);
+    const std::int64_t y0 = std::max<std::int64_t>(rect.y, 0);
+    const std::int64_t x1 = std::min<std::int64_t>(std::int64_t{rect.x} + rect.width, width);
+    const std::int64_t y1 = std::min<std::int64_t>(std::int64_t{rect.y} + rect.height, height);
+    if (x1 <= x0 || y1 <= y0) {
+        return {};
+    }
+    return {int(x0), int(y0), int(x1 - x0), int(y1 - y0)};
+}
+
+void fetchRow(const PixelSource& source, int y, int x0, int count, std::uint32_t* out) {
+    RowReader(source).read(y, x0, count, out);
+}
+
+void stretchBlt(Raster& target, PixelRect dest, const PixelSource& source, std::uint32_t rasterOp,
+                StretchMode mode, std::uint32_t brush) {
+    if (!usable(target, dest, source)) {
+        return;
+    }
+    const PixelRect vis = clip(dest, target.width(), target.height());
+    if (vis.width == 0) {
+        return;
+    }
+    const std::uint32_t index = rasterOp >> 16 & 0xFF;
+    const bool average = mode == StretchMode::Halftone;
+    const int x0 = vis.x - dest.x;
+    std::vector<std::uint32_t> row(std::size_t(vis.width));
+
+    if (dest.width == source.width && dest.height == source.height) {
+        // Natural size: an exact copy of each row, read straight into the target for SRCCOPY.
+        RowReader reader(source);
+        for (int y = vis.y; y < vis.y + vis.height; ++y) {
+            std::uint32_t* out = target.row(y) + vis.x;
+            if (index == 0xCC) {
+                reader.read(y - dest.y, x0, vis.width, out);
+            } else {
+                reader.read(y - dest.y, x0, vis.width, row.data());
+                combineRow(index, brush, row.data(), out, vis.width);
+            }
+        }
+        return;
+    }
+    RowStretcher stretcher(source, axisMap(source.width, dest.width, x0, x0 + vis.width, average));
+    const auto ys =
+        axisMap(source.height, dest.height, vis.y - dest.y, vis.y - dest.y + vis.height, average);
+    for (int i = 0; i < vis.height; ++i) {
+        stretcher.make(ys[std::size_t(i)], row.data());
+        combineRow(index, brush, row.data(), target.row(vis.y + i) + vis.x, vis.width);
+    }
+}
+
+void transparentBlt(Raster& target, PixelRect dest, const PixelSource& source,
+                    std::uint32_t keyPixel, StretchMode mode) {
+    if (!usable(target, dest, source)) {
+        return;
+    }
+    const PixelRect vis = clip(dest, target.width(), target.height());
+    if (vis.width == 0) {
+        return;
+    }
+    const std::uint32_t key = keyPixel & 0xFFFFFFu;
+    const int x0 = vis.x - dest.x;
+
+    if (dest.width == source.width && dest.height == source.height &&
+        source.format == PixelSource::Format::Bgr24) {
+        // The common case of the scan workflows: a 24-bit page drawn 1:1 with one colour left out.
+        for (int y = vis.y; y < vis.y + vis.height; ++y) {
+            const std::uint8_t* p = source.row(y - dest.y) + std::size_t(x0) * 3;
+            std::uint32_t* out = target.row(y) + vis.x;
+            int i = 0;
+            for (; i + 1 < vis.width; ++i, p += 3) {
+                const std::uint32_t v = load32(p) & 0xFFFFFFu;
+                out[i] = v == key ? out[i] : (v | kOpaque);
+            }
+            if (i < vis.width) {
+                const std::uint32_t v = std::uint32_t{p[2]} << 16 | std::uint32_t{p[1]} << 8 | p[0];
+                out[i] = v == key ? out[i] : (v | kOpaque);
+            }
+        }
+        return;
+    }
+
+    const bool average = mode == StretchMode::Halftone;
+    const auto xsNear = axisMap(source.width, dest.width, x0, x0 + vis.width, false);
+    const auto ysNear =
+        axisMap(source.height, dest.height, vis.y - dest.y, vis.y - dest.y + vis.height, false);
+    const bool averaging = average && (dest.width < source.width || dest.height < source.height);
+    RowStretcher maskRows(source, xsNear);
+    std::optional<RowStretcher> colourRows;
+    std::vector<Span> ysColour;
+    if (averaging) {
+        colourRows.emplace(source, axisMap(source.width, dest.width, x0, x0 + vis.width, true));
+        ysColour =
+            axisMap(source.height, dest.height, vis.y - dest.y, vis.y - dest.y + vis.height, true);
+    }
+    std::vector<std::uint32_t> near(std::size_t(vis.width));
+    std::vector<std::uint32_t> colour(std::size_t(vis.width));
+    for (int i = 0; i < vis.height; ++i) {
+        maskRows.make(ysNear[std::size_t(i)], near.data());
+        const std::uint32_t* drawn = near.data();
+        if (colourRows) {
+            colourRows->make(ysColour[std::size_t(i)], colour.data());
+            drawn = colour.data();
+        }
+        std::uint32_t* out = target.row(vis.y + i) + vis.x;
+        for (int x = 0; x < vis.width; ++x) {
+            if ((near[std::size_t(x)] & 0xFFFFFFu) != key) {
+                out[x] = drawn[x];
+            }
+        }
+    }
+}
+
+} // namespace vantrel::platform
