@@ -1,13 +1,24 @@
 #include "ui/container_controls.h"
 
+#include "imaging/draw_picture.h"
+#include "imaging/picture_decoders.h"
 #include "ui/colour_value.h"
+#include "ui/picture_animation.h"
 
-#include <QBuffer>
-#include <QImage>
-#include <QMovie>
+#include <QPaintEvent>
 #include <QPainter>
+#include <QPointer>
 
 namespace vantrel::ui {
+namespace {
+
+// A view of a raster as a Qt image (no copy; valid while the raster is unchanged).
+QImage view(const platform::Raster& raster) {
+    return QImage(reinterpret_cast<const uchar*>(raster.row(0)), raster.width(), raster.height(),
+                  qsizetype(raster.strideBytes()), QImage::Format_RGB32);
+}
+
+} // namespace
 
 GroupBox::GroupBox(std::string_view name, QWidget* parent)
     : QGroupBox(parent)
@@ -18,73 +29,159 @@ PictureBox::PictureBox(std::string_view name, QWidget* parent)
     , Control(name) {
     setFrameStyle(QFrame::NoFrame);
     setAutoFillBackground(true);
+    setBackground(background_);
 }
 
-PictureBox::~PictureBox() {
-    stopAnimation();
-}
+PictureBox::~PictureBox() = default;
 
 void PictureBox::setBackground(std::uint32_t colour) {
+    background_ = colour & 0xFFFFFFu;
     QPalette p = palette();
-    p.setColor(QPalette::Window, toQColor(colour));
+    p.setColor(QPalette::Window, toQColor(background_));
     setPalette(p);
+    renderStill();
 }
 
 void PictureBox::setBordered(bool bordered) {
     setFrameStyle(bordered ? (QFrame::Box | QFrame::Plain) : QFrame::NoFrame);
     setLineWidth(1);
+    renderStill();
+}
+
+void PictureBox::setDisplayMode(DisplayMode mode) {
+    mode_ = mode;
+    renderStill();
+}
+
+void PictureBox::setAnimated(bool animated) {
+    if (animated != animated_) {
+        animated_ = animated;
+        restart();
+    }
 }
 
 void PictureBox::setPictureBytes(const QByteArray& bytes) {
-    stopAnimation();
     bytes_ = bytes;
+    bytes_.detach(); // a private copy, whatever the caller does with its buffer
+    restart();
+}
+
+void PictureBox::restart() {
+    animation_.reset();
+    frame_ = QImage();
+    framesShown_ = 0;
+    picture_ = imaging::decodePictureBytes(std::span(
+        reinterpret_cast<const std::uint8_t*>(bytes_.constData()), std::size_t(bytes_.size())));
+    if (picture_ && picture_->kind == imaging::PictureKind::Gif && animated_ &&
+        PictureAnimation::isAnimated(bytes_)) {
+        QPointer<PictureBox> self(this);
+        animation_ = std::make_unique<PictureAnimation>(bytes_, [self] {
+            // On the animation thread: ask the GUI thread to show the new frame.
+            QMetaObject::invokeMethod(
+                self.data(),
+                [self] {
+                    if (self && self->animation_) {
+                        self->frame_ = self->animation_->takeFrame();
+                        ++self->framesShown_;
+                        self->update();
+                    }
+                },
+                Qt::QueuedConnection);
+        });
+    }
+    renderStill();
+}
+
+QRect PictureBox::placement(QSize picture) const {
+    const QSize client = contentsRect().size();
+    switch (mode_) {
+    case DisplayMode::NaturalTopLeft:
+        return QRect(QPoint(0, 0), picture);
+    case DisplayMode::Stretched:
+        return QRect(QPoint(0, 0), client);
+    case DisplayMode::CentredShrunk: {
+        QSize size = picture;
+        if (size.width() > client.width() || size.height() > client.height()) {
+            size = picture.scaled(client, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+        }
+        return QRect(
+            QPoint((client.width() - size.width()) / 2, (client.height() - size.height()) / 2),
+            size);
+    }
+    }
+    return {};
+}
+
+void PictureBox::renderStill() {
     still_ = QImage();
-    if (bytes_.isEmpty()) {
+    const QSize client = contentsRect().size();
+    if (!picture_ || animation_ || client.isEmpty()) {
         update();
         return;
     }
-    buffer_ = new QBuffer(&bytes_, this);
-    buffer_->open(QIODevice::ReadOnly);
-    movie_ = new QMovie(buffer_, QByteArray(), this);
-    if (movie_->isValid() && movie_->frameCount() > 1) {
-        connect(movie_, &QMovie::frameChanged, this, [this] { update(); });
-        movie_->start();
-    } else {
-        stopAnimation();
-        still_ = QImage::fromData(bytes_);
-    }
+    // Drawn as the panel draws pictures, over the background colour.
+    platform::Raster raster(client.width(), client.height(), platform::toPixel(background_));
+    const QRect r = placement(QSize(picture_->width, picture_->height));
+    imaging::DrawPictureToDC(*picture_, raster, r.x(), r.y(), r.width(), r.height(),
+                             imaging::DrawMode::copy());
+    still_ = view(raster).copy();
     update();
 }
 
-bool PictureBox::isAnimating() const {
-    return movie_ && movie_->state() == QMovie::Running;
-}
-
-void PictureBox::stopAnimation() {
-    delete movie_;
-    movie_ = nullptr;
-    delete buffer_;
-    buffer_ = nullptr;
+QImage PictureBox::clientImage() const {
+    QImage image(contentsRect().size(), QImage::Format_RGB32);
+    image.fill(toQColor(background_));
+    QPainter painter(&image);
+    if (!still_.isNull()) {
+        painter.drawImage(0, 0, still_);
+    } else if (!frame_.isNull()) {
+        painter.drawImage(placement(frame_.size()), frame_);
+    }
+    return image;
 }
 
 void PictureBox::paintEvent(QPaintEvent* event) {
     QFrame::paintEvent(event);
     QPainter painter(this);
-    const QPoint origin = contentsRect().topLeft();
-    if (movie_) {
-        painter.drawPixmap(origin, movie_->currentPixmap());
-    } else if (!still_.isNull()) {
-        painter.drawImage(origin, still_);
+    const QRect client = contentsRect();
+    painter.setClipRect(client);
+    if (!still_.isNull()) {
+        painter.drawImage(client.topLeft(), still_);
+    } else if (!frame_.isNull()) {
+        painter.drawImage(placement(frame_.size()).translated(client.topLeft()), frame_);
     }
+}
+
+void PictureBox::resizeEvent(QResizeEvent* event) {
+    QFrame::resizeEvent(event);
+    renderStill();
 }
 
 DrawingSurfaceWidget::DrawingSurfaceWidget(std::string_view name, QWidget* parent)
     : QWidget(parent)
-    , Control(name) {
-    setAutoFillBackground(true);
-    QPalette p = palette();
-    p.setColor(QPalette::Window, Qt::white);
-    setPalette(p);
+    , Control(name)
+    , surface_(std::max(width(), 1), std::max(height(), 1)) {
+    // The surface paints every pixel, so Qt need not clear the background first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    surface_.setChangeListener(
+        [this](platform::PixelRect r) { update(QRect(r.x, r.y, r.width, r.height)); });
+}
+
+imaging::DrawingSurface& DrawingSurfaceWidget::surface() {
+    // A hidden widget gets its resize event only when shown; the size itself is current.
+    surface_.resize(width(), height());
+    return surface_;
+}
+
+void DrawingSurfaceWidget::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    surface_.resize(width(), height());
+}
+
+void DrawingSurfaceWidget::paintEvent(QPaintEvent* event) {
+    QPainter painter(this);
+    const QRect r = event->rect() & QRect(0, 0, surface_.width(), surface_.height());
+    painter.drawImage(r.topLeft(), view(surface_.bitmap()), r);
 }
 
 } // namespace vantrel::ui

@@ -1,17 +1,21 @@
 #pragma once
 // Containers and picture areas: group boxes, picture boxes (a background, an optional border, and
-// a still or animated picture) and the preview's drawing surface.
+// a still or animated picture in a display mode) and the drawing panel's widget, which shows an
+// imaging::DrawingSurface and can be moved inside its parent picture box to scroll.
 
+#include "imaging/drawing_surface.h"
+#include "imaging/picture.h"
 #include "ui/control.h"
 
 #include <QByteArray>
 #include <QFrame>
 #include <QGroupBox>
-
-class QMovie;
-class QBuffer;
+#include <QImage>
+#include <memory>
 
 namespace vantrel::ui {
+
+class PictureAnimation;
 
 class GroupBox final : public QGroupBox, public Control {
     Q_OBJECT
@@ -22,35 +26,70 @@ public:
 class PictureBox : public QFrame, public Control {
     Q_OBJECT
 public:
+    enum class DisplayMode {
+        NaturalTopLeft = 0, // natural size at the top-left corner
+        Stretched = 1,      // over the whole client area, aspect ratio ignored
+        CentredShrunk = 2,  // centred, shrunk proportionally when larger, never enlarged
+    };
+
     PictureBox(std::string_view name, QWidget* parent);
     ~PictureBox() override;
 
-    void setBackground(std::uint32_t colour);
+    void setBackground(std::uint32_t colour); // 0x00BBGGRR
     void setBordered(bool bordered);
-    // Shows the picture held in `bytes` (the box keeps its own copy); an animated GIF plays and
-    // loops. Empty bytes or undecodable data clear the picture.
+    void setDisplayMode(DisplayMode mode);
+    DisplayMode displayMode() const { return mode_; }
+    // Whether a picture of several frames plays (on a thread of its own) or shows its first.
+    void setAnimated(bool animated);
+
+    // Shows the picture held in `bytes` (BMP, JPEG, PNG, GIF, icon, cursor, PCX; the box keeps
+    // its own copy). Bytes that do not decode leave only the background showing.
     void setPictureBytes(const QByteArray& bytes);
     const QByteArray& pictureBytes() const { return bytes_; }
-    bool isAnimating() const;
+    bool hasPicture() const { return picture_ != nullptr || animation_ != nullptr; }
+    bool isAnimating() const { return animation_ != nullptr; }
+    int framesShown() const { return framesShown_; }
+
     // Children stand in the client area, inside the border: their positions are relative to this.
     QPoint clientOrigin() const { return contentsRect().topLeft(); }
+    // The client area as it is painted now (background and picture), for tests and screenshots.
+    QImage clientImage() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
-    void stopAnimation();
+    void restart();
+    QRect placement(QSize picture) const; // in client coordinates
+    void renderStill();
+
     QByteArray bytes_;
-    QImage still_;
-    QBuffer* buffer_ = nullptr;
-    QMovie* movie_ = nullptr;
+    std::uint32_t background_ = 0xFFFFFF;
+    DisplayMode mode_ = DisplayMode::Stretched;
+    bool animated_ = true;
+    std::unique_ptr<imaging::PictureObject> picture_;
+    QImage still_; // the client area with the picture, rendered when something changes
+    std::unique_ptr<PictureAnimation> animation_;
+    QImage frame_;
+    int framesShown_ = 0;
 };
 
-// The preview panel's widget: white until pictures are drawn on it.
+// The preview panel's widget: shows its surface's persistent bitmap and repaints what changes.
+// The surface always has the widget's size (resizing the widget resizes it, keeping the content
+// at the top-left); moving the widget inside its parent scrolls the view.
 class DrawingSurfaceWidget final : public QWidget, public Control {
     Q_OBJECT
 public:
     DrawingSurfaceWidget(std::string_view name, QWidget* parent);
+    imaging::DrawingSurface& surface();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    imaging::DrawingSurface surface_;
 };
 
 } // namespace vantrel::ui
