@@ -1,7 +1,7 @@
 // JPEG and PNG pictures for LoadPicture, decoded from memory by the libraries: JPEG into 24-bit
 // bottom-up rows (libjpeg-turbo writes blue-green-red directly), PNG through libpng's simplified
 // interface into 32-bit blue-green-red-alpha. The size is checked after the header is read and
-// before any pixel memory is allocated. libjpeg's longjmp error exit stays inside decodeJpeg().
+// before any pixel memory is allocated. libjpeg's longjmp error exit stays inside runJpeg().
 
 // clang-format off
 #include <cstdio> // jpeglib.h needs FILE and size_t first
@@ -28,9 +28,8 @@ struct JpegError {
 void jpegSilence(j_common_ptr, int) {}
 void jpegNoOutput(j_common_ptr) {}
 
-// Only plain C data lives across the setjmp: the picture is allocated before decoding starts
-// and the caller frees it on failure.
-bool decodeJpeg(Bytes b, jpeg_decompress_struct& cinfo, PictureObject*& picture) {
+// Fills `picture` (owned by the caller, which frees it on failure); errors leave by longjmp.
+bool decodeJpeg(Bytes b, jpeg_decompress_struct& cinfo, PictureObject* picture) {
     jpeg_mem_src(&cinfo, b.data(), static_cast<unsigned long>(b.size()));
     if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK) {
         return false;
@@ -63,6 +62,15 @@ bool decodeJpeg(Bytes b, jpeg_decompress_struct& cinfo, PictureObject*& picture)
     return true;
 }
 
+// The one place with a setjmp: nothing here changes after it, so nothing can be clobbered.
+bool runJpeg(Bytes b, jpeg_decompress_struct& cinfo, JpegError& error, PictureObject* picture) {
+    if (setjmp(error.jump) != 0) {
+        return false;
+    }
+    jpeg_create_decompress(&cinfo);
+    return decodeJpeg(b, cinfo, picture);
+}
+
 } // namespace
 
 std::unique_ptr<PictureObject> decodeJpegPicture(Bytes b) {
@@ -71,19 +79,14 @@ std::unique_ptr<PictureObject> decodeJpegPicture(Bytes b) {
     }
     auto picture = std::make_unique<PictureObject>();
     picture->kind = PictureKind::Jpeg;
-    PictureObject* raw = picture.get();
     jpeg_decompress_struct cinfo{};
     JpegError error{};
     cinfo.err = jpeg_std_error(&error.manager);
     error.manager.error_exit = jpegErrorExit;
     error.manager.emit_message = jpegSilence; // corrupt-data warnings: keep what was decoded
     error.manager.output_message = jpegNoOutput;
-    bool ok = false;
-    if (setjmp(error.jump) == 0) {
-        jpeg_create_decompress(&cinfo);
-        ok = decodeJpeg(b, cinfo, raw);
-    }
-    jpeg_destroy_decompress(&cinfo);
+    const bool ok = runJpeg(b, cinfo, error, picture.get());
+    jpeg_destroy_decompress(&cinfo); // also after a failure: frees what libjpeg allocated
     return ok ? std::move(picture) : nullptr;
 }
 

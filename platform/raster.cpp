@@ -5,6 +5,10 @@
 #include <cstring>
 #include <optional>
 #include <vector>
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define VANTREL_RASTER_SSSE3 1
+#endif
 
 namespace vantrel::platform {
 namespace {
@@ -13,6 +17,101 @@ inline std::uint32_t load32(const std::uint8_t* p) {
     std::uint32_t v;
     std::memcpy(&v, p, 4);
     return v;
+}
+
+// 24-bit pixels p[0..n) as 0xFFRRGGBB into out; when `keyed`, pixels of colour `key` (low 24
+// bits) leave out[] as it is. The plain loops are the reference the vector loops must equal.
+void bgr24RowPlain(const std::uint8_t* p, std::uint32_t* out, int n, bool keyed,
+                   std::uint32_t key) {
+    int i = 0;
+    // A 4-byte load takes one pixel plus the next byte, which the opaque top byte covers; the
+    // last pixel is read bytewise so no load passes the row's end.
+    for (; i + 1 < n; ++i, p += 3) {
+        const std::uint32_t v = load32(p) | kOpaque;
+        out[i] = keyed && (v & 0xFFFFFFu) == key ? out[i] : v;
+    }
+    if (i < n) {
+        const std::uint32_t v =
+            kOpaque | std::uint32_t{p[2]} << 16 | std::uint32_t{p[1]} << 8 | p[0];
+        out[i] = keyed && (v & 0xFFFFFFu) == key ? out[i] : v;
+    }
+}
+
+#ifdef VANTREL_RASTER_SSSE3
+// Four pixels per step: one 16-byte load (of which 12 bytes are used), a byte shuffle into
+// 32-bit lanes, and for keyed rows a compare and select against the target.
+__attribute__((target("ssse3"))) void bgr24RowSsse3(const std::uint8_t* p, std::uint32_t* out,
+                                                    int n, bool keyed, std::uint32_t key) {
+    const __m128i order = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    const __m128i opaque = _mm_set1_epi32(static_cast<int>(kOpaque));
+    const __m128i keyPixel = _mm_set1_epi32(static_cast<int>(key | kOpaque));
+    int i = 0;
+    for (; i + 6 <= n; i += 4) { // 16 bytes readable from pixel i
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 3 * i));
+        const __m128i pixels = _mm_or_si128(_mm_shuffle_epi8(v, order), opaque);
+        __m128i* to = reinterpret_cast<__m128i*>(out + i);
+        if (keyed) {
+            // Runs of the key (the paper of a scan) leave the target untouched, not even
+            // rewritten, so its cache lines stay clean.
+            const __m128i same = _mm_cmpeq_epi32(pixels, keyPixel);
+            const int mask = _mm_movemask_epi8(same);
+            if (mask == 0) {
+                _mm_storeu_si128(to, pixels);
+            } else if (mask != 0xFFFF) {
+                const __m128i kept = _mm_and_si128(same, _mm_loadu_si128(to));
+                _mm_storeu_si128(to, _mm_or_si128(kept, _mm_andnot_si128(same, pixels)));
+            }
+        } else {
+            _mm_storeu_si128(to, pixels);
+        }
+    }
+    bgr24RowPlain(p + 3 * i, out + i, n - i, keyed, key);
+}
+
+// The same with eight pixels per step (two 12-byte groups, one per 128-bit lane).
+__attribute__((target("avx2"))) void bgr24RowAvx2(const std::uint8_t* p, std::uint32_t* out, int n,
+                                                  bool keyed, std::uint32_t key) {
+    const __m256i order = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0,
+                                           1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    const __m256i opaque = _mm256_set1_epi32(static_cast<int>(kOpaque));
+    const __m256i keyPixel = _mm256_set1_epi32(static_cast<int>(key | kOpaque));
+    int i = 0;
+    for (; i + 10 <= n; i += 8) { // 16 bytes readable from pixel i + 4
+        const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 3 * i));
+        const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 3 * i + 12));
+        const __m256i v = _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
+        const __m256i pixels = _mm256_or_si256(_mm256_shuffle_epi8(v, order), opaque);
+        __m256i* to = reinterpret_cast<__m256i*>(out + i);
+        if (keyed) {
+            const __m256i same = _mm256_cmpeq_epi32(pixels, keyPixel);
+            const int mask = _mm256_movemask_epi8(same);
+            if (mask == 0) {
+                _mm256_storeu_si256(to, pixels);
+            } else if (mask != -1) {
+                _mm256_storeu_si256(to, _mm256_blendv_epi8(pixels, _mm256_loadu_si256(to), same));
+            }
+        } else {
+            _mm256_storeu_si256(to, pixels);
+        }
+    }
+    bgr24RowSsse3(p + 3 * i, out + i, n - i, keyed, key);
+}
+#endif
+
+void bgr24Row(const std::uint8_t* p, std::uint32_t* out, int n, bool keyed, std::uint32_t key) {
+#ifdef VANTREL_RASTER_SSSE3
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) {
+        bgr24RowAvx2(p, out, n, keyed, key);
+        return;
+    }
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+    if (ssse3) {
+        bgr24RowSsse3(p, out, n, keyed, key);
+        return;
+    }
+#endif
+    bgr24RowPlain(p, out, n, keyed, key);
 }
 
 // Reads source rows as 0xFFRRGGBB; indexed formats go through a full 256-entry table so that
@@ -31,19 +130,9 @@ public:
     void read(int y, int x0, int count, std::uint32_t* out) const {
         const std::uint8_t* r = s_.row(y);
         switch (s_.format) {
-        case PixelSource::Format::Bgr24: {
-            const std::uint8_t* p = r + std::size_t(x0) * 3;
-            int i = 0;
-            // A 4-byte load takes one pixel plus the next byte, which the opaque top byte covers;
-            // the last pixel of the row is read bytewise so no load passes the row's end.
-            for (; i + 1 < count; ++i, p += 3) {
-                out[i] = load32(p) | kOpaque;
-            }
-            if (i < count) {
-                out[i] = kOpaque | std::uint32_t{p[2]} << 16 | std::uint32_t{p[1]} << 8 | p[0];
-            }
+        case PixelSource::Format::Bgr24:
+            bgr24Row(r + std::size_t(x0) * 3, out, count, false, 0);
             break;
-        }
         case PixelSource::Format::Bgrx32: {
             const std::uint8_t* p = r + std::size_t(x0) * 4;
             for (int i = 0; i < count; ++i) {
@@ -296,17 +385,8 @@ void transparentBlt(Raster& target, PixelRect dest, const PixelSource& source,
         source.format == PixelSource::Format::Bgr24) {
         // The common case of the scan workflows: a 24-bit page drawn 1:1 with one colour left out.
         for (int y = vis.y; y < vis.y + vis.height; ++y) {
-            const std::uint8_t* p = source.row(y - dest.y) + std::size_t(x0) * 3;
-            std::uint32_t* out = target.row(y) + vis.x;
-            int i = 0;
-            for (; i + 1 < vis.width; ++i, p += 3) {
-                const std::uint32_t v = load32(p) & 0xFFFFFFu;
-                out[i] = v == key ? out[i] : (v | kOpaque);
-            }
-            if (i < vis.width) {
-                const std::uint32_t v = std::uint32_t{p[2]} << 16 | std::uint32_t{p[1]} << 8 | p[0];
-                out[i] = v == key ? out[i] : (v | kOpaque);
-            }
+            bgr24Row(source.row(y - dest.y) + std::size_t(x0) * 3, target.row(y) + vis.x, vis.width,
+                     true, key);
         }
         return;
     }
