@@ -188,6 +188,73 @@ TEST(PictureLoading, HandlesAreNeverReused) {
     UnloadPicture(second);
 }
 
+// An icon file whose entries are 24-bit DIBs of the given sizes and directory colour counts;
+// entry i is filled with grey level 10 * (i + 1), except for its transparent first pixel.
+std::vector<std::uint8_t> iconFile(const std::vector<std::pair<int, int>>& entries) {
+    std::vector<std::uint8_t> file(6 + 16 * entries.size(), 0);
+    auto put = [&](std::size_t at, std::uint32_t v, int n) {
+        for (int i = 0; i < n; ++i) {
+            file[at + std::size_t(i)] = std::uint8_t(v >> (8 * i));
+        }
+    };
+    put(2, 1, 2);
+    put(4, std::uint32_t(entries.size()), 2);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const auto [size, colours] = entries[i];
+        const std::size_t xorStride = (std::size_t(size) * 3 + 3) & ~std::size_t{3};
+        const std::size_t andStride = (std::size_t(size) + 31) / 32 * 4;
+        std::vector<std::uint8_t> dib(40 + (xorStride + andStride) * std::size_t(size), 0);
+        dib[0] = 40;
+        dib[4] = std::uint8_t(size);
+        dib[8] = std::uint8_t(size * 2);
+        dib[12] = 1;
+        dib[14] = 24;
+        std::fill(dib.begin() + 40, dib.begin() + 40 + std::ptrdiff_t(xorStride) * size,
+                  std::uint8_t(10 * (i + 1)));
+        // The top row is stored last; its first pixel black with its AND bit set (transparent).
+        std::fill_n(dib.begin() + 40 + std::ptrdiff_t(xorStride) * (size - 1), 3, 0);
+        dib[40 + xorStride * std::size_t(size) + andStride * std::size_t(size - 1)] = 0x80;
+        const std::size_t entry = 6 + 16 * i;
+        file[entry] = std::uint8_t(size);
+        file[entry + 1] = std::uint8_t(size);
+        file[entry + 2] = std::uint8_t(colours);
+        put(entry + 4, 1, 2);
+        put(entry + 6, 24, 2);
+        put(entry + 8, std::uint32_t(dib.size()), 4);
+        put(entry + 12, std::uint32_t(file.size()), 4);
+        file.insert(file.end(), dib.begin(), dib.end());
+    }
+    return file;
+}
+
+TEST(PictureLoading, IconTakesTheFirst32PixelEntryWithMoreThan15ColoursElseTheLast) {
+    struct Case {
+        std::vector<std::pair<int, int>> entries;
+        int width;
+        std::uint8_t grey;
+    };
+    const Case cases[] = {
+        {{{16, 16}, {32, 2}, {32, 16}, {32, 0}}, 32, 30}, // 16 colours count as more than 15
+        {{{16, 0}, {32, 0}}, 32, 20},                     // 0 in the directory: 256 or more
+        {{{16, 0}, {48, 0}, {32, 15}}, 32, 30},           // none qualifies: the last
+        {{{32, 2}, {48, 0}}, 48, 20},
+    };
+    for (const Case& c : cases) {
+        const auto bytes = iconFile(c.entries);
+        const PictureHandle h = LoadPicture(bytes);
+        const PictureObject* icon = pictureRegistry().find(h);
+        ASSERT_NE(icon, nullptr);
+        EXPECT_EQ(icon->kind, PictureKind::Icon);
+        EXPECT_EQ(icon->width, c.width);
+        // Drawn over blue: the masked first pixel shows the target, the others the entry.
+        platform::Raster target(icon->width, icon->height, platform::toPixel(0xFF0000));
+        DrawPictureToDC(*icon, target, 0, 0, -1, -1, DrawMode::copy());
+        EXPECT_EQ(platform::toColourRef(target.pixel(0, 0)), 0xFF0000u);
+        EXPECT_EQ(platform::toColourRef(target.pixel(1, 0)), c.grey * 0x010101u);
+        UnloadPicture(h);
+    }
+}
+
 struct DetectCase {
     const char* name;
     std::vector<std::uint8_t> head;
