@@ -142,7 +142,9 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
-            if (!run.error_occurred) {
+            // With repetitions, the median stands for the benchmark.
+            const bool aggregate = run.run_type == Run::RT_Aggregate;
+            if (!run.error_occurred && (!aggregate || run.aggregate_name == "median")) {
                 std::string name = run.benchmark_name();
                 seconds[name.substr(0, name.find('/'))] = run.GetAdjustedRealTime();
             }
