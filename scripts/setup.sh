@@ -9,7 +9,7 @@ packages=(
   libsane-dev sane-utils
   cups cups-client cups-filters libcups2-dev
   xvfb xauth xdotool imagemagick poppler-utils fonts-wqy-zenhei
-  libjpeg62-turbo-dev libpng-dev libtiff-dev libgif-dev
+  libjpeg62-turbo-dev libjpeg-turbo-progs libpng-dev libtiff-dev libgif-dev
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   at-spi2-core dbus-x11
 )

@@ -16,7 +16,8 @@ Toolbar::Toolbar(std::string_view name, QWidget* parent)
     setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     // Compact, so that a row of pictures with captions fits above the controls below it.
     setContentsMargins(0, 0, 0, 0);
-    setStyleSheet(u"QToolButton { padding: 1px 4px; margin: 0; }"_s);
+    setStyleSheet(u"QToolBar { border: none; padding: 0; spacing: 2px; }"
+                  u"QToolButton { padding: 1px 4px; margin: 0; }"_s);
 }
 
 void Toolbar::addButtons(std::span<const ToolbarButtonDefinition> buttons,

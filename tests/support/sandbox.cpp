@@ -43,7 +43,7 @@ std::string Sandbox::read(const std::filesystem::path& file) {
 
 std::filesystem::path corpusDir() {
     const char* dir = std::getenv("VANTREL_CORPUS_DIR");
-    return dir ? std::filesystem::path(dir) : std::filesystem::path("../shared/corpus");
+    return dir ? std::filesystem::path(dir) : std::filesystem::path(VANTREL_TEST_CORPUS_DIR);
 }
 
 } // namespace vantrel::test
