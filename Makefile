@@ -2,10 +2,12 @@
 BUILD_DIR ?= build/release
 TEST_DIR  ?= build/asan
 BENCH_DIR ?= build/bench
+FUZZ_DIR  ?= build/fuzz
+FUZZ_SECONDS ?= 60
 JOBS      ?= $(shell nproc)
 CMAKE_WERROR := $(if $(CI),-DVANTREL_WERROR=ON,)
 
-.PHONY: setup build run test bench format clean
+.PHONY: setup build run test bench fuzz-smoke format clean
 
 setup:
 	bash scripts/setup.sh
@@ -34,6 +36,11 @@ bench: setup
 	cmake -S . -B $(BENCH_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DVANTREL_BUILD_TESTS=OFF -DVANTREL_BUILD_BENCH=ON
 	cmake --build $(BENCH_DIR) -j $(JOBS)
 	bash bench/run.sh $(BENCH_DIR)
+
+# libFuzzer targets (clang, ASan+UBSan) run for FUZZ_SECONDS each, seeded from the test images.
+fuzz-smoke: setup
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_BUILD_FUZZERS=ON -DVANTREL_BUILD_TESTS=OFF
+	bash scripts/fuzz-smoke.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
