@@ -28,11 +28,14 @@ MainWindow::MainWindow(ProgramPaths paths, std::unique_ptr<devices::ManagerLibra
     , window_(std::make_unique<ui::Window>(mainWindowDefinition()))
     , scanner_(makeScanner(*window_, std::move(scannerManager)))
     , settingsHandlers_(*window_, settings_, paths_)
-    , optionHandlers_(*window_)
-    , deviceList_(*window_, settings_, *scanner_) {
+    , pictureOutput_(*window_, paths_.temporaryPicture())
+    , optionHandlers_(*window_, pictureOutput_)
+    , deviceList_(*window_, settings_, *scanner_)
+    , scanWorkflow_(*window_, *scanner_, pictureOutput_, nullptr) {
     settingsHandlers_.bind();
     optionHandlers_.bind();
     deviceList_.bind();
+    scanWorkflow_.bind();
 }
 
 MainWindow::~MainWindow() = default;

@@ -7,6 +7,8 @@
 #include "app/program_paths.h"
 #include "app/settings_handlers.h"
 #include "app/settings_store.h"
+#include "workflows/picture_output.h"
+#include "workflows/scan_workflow.h"
 
 #include <memory>
 
@@ -48,8 +50,10 @@ private:
     // handlers; destroyed before the window, so the source manager stops while it exists.
     std::unique_ptr<devices::TwainControl> scanner_;
     SettingsHandlers settingsHandlers_;
+    workflows::PictureOutput pictureOutput_;
     OptionHandlers optionHandlers_;
     DeviceList deviceList_;
+    workflows::ScanWorkflow scanWorkflow_;
 };
 
 } // namespace vantrel::app

@@ -8,6 +8,7 @@
 #include "ui/text_controls.h"
 #include "ui/window.h"
 #include "workflows/control_names.h"
+#include "workflows/picture_output.h"
 
 #include <QWidget>
 #include <filesystem>
@@ -43,6 +44,8 @@ void OptionHandlers::bind() {
     on(control::kPreviewVScroll, EventKind::PositionChanged, &OptionHandlers::OnPreviewVScroll);
     on(control::kSavedFilesList, EventKind::LeftDoubleClick,
        &OptionHandlers::OnSavedFileDoubleClicked);
+    on(control::kSaveButton, EventKind::Click, &OptionHandlers::OnSaveClicked);
+    on(control::kSaveAndOpenButton, EventKind::Click, &OptionHandlers::OnSaveAndOpenFolderClicked);
 }
 
 void OptionHandlers::OnChooseBackgroundClicked() {
@@ -85,9 +88,13 @@ void OptionHandlers::OnSavedFileDoubleClicked() {
     platform::dialogs().showMessage({.text = "文件不存在", .icon = platform::MessageIcon::Error});
 }
 
-void OptionHandlers::OpenSaveFolder() {
-    platform::desktop().openPath(
-        window_.control<ui::EditBox>(control::kSaveFolderBox).content().toStdString());
+void OptionHandlers::OnSaveClicked() {
+    output_.SaveCurrentPicture();
+}
+
+void OptionHandlers::OnSaveAndOpenFolderClicked() {
+    output_.SaveCurrentPicture();
+    workflows::OpenSaveFolder(window_);
 }
 
 } // namespace vantrel::app

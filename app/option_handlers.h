@@ -5,13 +5,17 @@
 namespace vantrel::ui {
 class Window;
 }
+namespace vantrel::workflows {
+class PictureOutput;
+}
 
 namespace vantrel::app {
 
 class OptionHandlers {
 public:
-    explicit OptionHandlers(ui::Window& window)
-        : window_(window) {}
+    OptionHandlers(ui::Window& window, workflows::PictureOutput& output)
+        : window_(window)
+        , output_(output) {}
 
     // Binds every handler below to its control's event.
     void bind();
@@ -21,10 +25,13 @@ public:
     void OnPreviewHScroll();
     void OnPreviewVScroll();
     void OnSavedFileDoubleClicked();
-    void OpenSaveFolder();
+    // The manual save (按钮6) and the save that opens the folder afterwards (按钮7).
+    void OnSaveClicked();
+    void OnSaveAndOpenFolderClicked();
 
 private:
     ui::Window& window_;
+    workflows::PictureOutput& output_;
 };
 
 } // namespace vantrel::app

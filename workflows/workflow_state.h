@@ -16,6 +16,9 @@ struct WorkflowState {
     bool idCopyFirstSide = false;
     bool idCopySecondSide = false;
     bool sideCapturePending = false;
+    // The last acquisition ended without delivering a page (cancelled, failed, closed by the
+    // source): the waits that depended on it have ended and that cycle draws and saves nothing.
+    bool acquisitionEndedWithoutPage = false;
     std::vector<std::uint8_t> capturedSide; // BMP file bytes of the last captured side
     std::int32_t colourTolerance = 0;
 };

@@ -1,0 +1,44 @@
+#include "workflows/panel.h"
+
+#include "ui/container_controls.h"
+#include "ui/range_controls.h"
+#include "ui/window.h"
+#include "workflows/control_names.h"
+
+#include <QByteArray>
+
+namespace vantrel::workflows {
+
+imaging::DrawingSurface& previewSurface(ui::Window& window) {
+    return window.control<ui::DrawingSurfaceWidget>(control::kPreviewSurface).surface();
+}
+
+void sizePanelToPage(ui::Window& window, int width, int height) {
+    auto& panel = window.control<ui::DrawingSurfaceWidget>(control::kPreviewSurface);
+    auto& horizontal = window.control<ui::ScrollBar>(control::kPreviewHScroll);
+    auto& vertical = window.control<ui::ScrollBar>(control::kPreviewVScroll);
+    panel.resize(width, height);
+    vertical.setMaximumPosition(panel.height() - vertical.height());
+    horizontal.setMaximumPosition(panel.width() - horizontal.width());
+    // Setting a range clamps the bar's position silently; the panel follows it, so that a smaller
+    // page is never left scrolled out of sight.
+    const QPoint origin = window.control<ui::PictureBox>(control::kPreviewFrame).clientOrigin();
+    panel.move(origin - QPoint(horizontal.position(), vertical.position()));
+}
+
+void drawOnPanel(ui::Window& window, imaging::PictureHandle picture, imaging::DrawMode mode) {
+    auto& surface = previewSurface(window);
+    surface.drawPicture(picture, 0, 0, surface.width(), surface.height(), mode);
+}
+
+void showInThumbnail(ui::Window& window, std::span<const std::uint8_t> page) {
+    window.control<ui::PictureBox>(control::kThumbnail)
+        .setPictureBytes(QByteArray(reinterpret_cast<const char*>(page.data()),
+                                    static_cast<qsizetype>(page.size())));
+}
+
+void showPanelInThumbnail(ui::Window& window) {
+    showInThumbnail(window, previewSurface(window).getPicture());
+}
+
+} // namespace vantrel::workflows

@@ -1,0 +1,39 @@
+#pragma once
+// Turning what the preview panel shows into a picture file in the save folder: the panel's content
+// is written to the temporary picture file and converted into the chosen format under a
+// date-time name; the outcome is reported, and each saved file is listed.
+
+#include <filesystem>
+
+namespace vantrel::ui {
+class Window;
+}
+
+namespace vantrel::workflows {
+
+class PictureOutput {
+public:
+    PictureOutput(ui::Window& window, std::filesystem::path temporaryPicture)
+        : window_(window)
+        , temporaryPicture_(std::move(temporaryPicture)) {}
+
+    // After a scan of a continuous loop: waits for the pending scan, saves, and shows the panel in
+    // the thumbnail. Saves nothing when the scan ended without a page.
+    void SaveScannedPage();
+    // The manual save: at once, without touching the thumbnail.
+    void SaveCurrentPicture();
+
+    const std::filesystem::path& temporaryPicture() const { return temporaryPicture_; }
+
+private:
+    enum class Kind { Scanned, Current };
+    void save(Kind kind);
+
+    ui::Window& window_;
+    std::filesystem::path temporaryPicture_;
+};
+
+// Opens the save folder (the text of 编辑框2) in the desktop's file browser.
+void OpenSaveFolder(ui::Window& window);
+
+} // namespace vantrel::workflows

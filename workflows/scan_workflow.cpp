@@ -1,0 +1,269 @@
+#include "workflows/scan_workflow.h"
+
+#include "devices/twain_control.h"
+#include "platform/desktop.h"
+#include "platform/dialogs.h"
+#include "platform/text_number.h"
+#include "ui/button_controls.h"
+#include "ui/list_controls.h"
+#include "ui/text_controls.h"
+#include "ui/window.h"
+#include "workflows/control_names.h"
+#include "workflows/near_colour.h"
+#include "workflows/overlay.h"
+#include "workflows/panel.h"
+#include "workflows/progress_panel.h"
+#include "workflows/waits.h"
+#include "workflows/web_links.h"
+#include "workflows/workflow_state.h"
+
+namespace vantrel::workflows {
+namespace {
+
+constexpr const char* kNoDevice = "请先 【刷新】 设备，并选择设备";
+constexpr const char* kContinue = "是否继续扫描";
+constexpr const char* kSecondSide = "准备好复印第二面后请点击【确定】";
+constexpr const char* kDrawingIn = "正在画入图片";
+
+} // namespace
+
+ScanWorkflow::ScanWorkflow(ui::Window& window, devices::TwainControl& scanner,
+                           PictureOutput& output, CopyPrinter* printer)
+    : window_(window)
+    , scanner_(scanner)
+    , output_(output)
+    , printer_(printer) {}
+
+void ScanWorkflow::bind() {
+    window_.bind(control::kToolbar, ui::EventKind::ToolbarButtonClick,
+                 [this](const ui::EventArgs& args) { OnToolbarClick(args.index); });
+    window_.bind(
+        control::kScanner, ui::EventKind::PictureAcquired,
+        [this](const ui::EventArgs& args) { OnPageAcquired(args.bytes, args.width, args.height); });
+    scanner_.setAcquisitionEndedHandler(
+        [this](const devices::AcquisitionEnd& end) { OnAcquisitionEnded(end); });
+}
+
+void ScanWorkflow::OnToolbarClick(int index) {
+    auto& dialogs = platform::dialogs();
+    switch (index) {
+    case 7:
+        OpenSaveFolder(window_);
+        return;
+    case 9:
+        platform::desktop().openUrl(std::string(web_links::kNews));
+        return;
+    case 10:
+        platform::desktop().openUrl(std::string(web_links::kStore));
+        return;
+    case 12:
+        platform::desktop().openUrl(std::string(web_links::kHelp));
+        return;
+    case 13:
+        platform::desktop().openUrl(std::string(web_links::kCustomerService));
+        return;
+    default:
+        break;
+    }
+    if (window_.control<ui::DropDownList>(control::kDeviceList).selectedText().isEmpty()) {
+        dialogs.showMessage({.text = kNoDevice, .icon = platform::MessageIcon::Error});
+        return;
+    }
+    if (index == 0) {
+        StartScan();
+        return;
+    }
+    dialogs.beep();
+    auto& state = workflowState();
+    switch (index) {
+    case 1:
+        state.copyPending = true;
+        StartScan();
+        break;
+    case 2:
+        previewSurface(window_).clear();
+        state.idCopyFirstSide = true;
+        StartScan();
+        break;
+    case 4:
+        continuousLoop(false);
+        break;
+    case 5:
+        continuousLoop(true);
+        break;
+    default:
+        break;
+    }
+}
+
+void ScanWorkflow::StartScan() {
+    const bool overlay = window_.control<ui::CheckBox>(control::kOverlayCheckBox).isChecked();
+    if (!overlay && !workflowState().idCopyFirstSide) {
+        previewSurface(window_).clear();
+    }
+    configureAndAcquire();
+}
+
+void ScanWorkflow::configureAndAcquire() {
+    const auto& devices = window_.control<ui::DropDownList>(control::kDeviceList);
+    const auto& modes = window_.control<ui::DropDownList>(control::kColourModeList);
+    const int source = devices.itemValueAt(devices.selection());
+    scanner_.SelectSource(false, source);
+    scanner_.setSourceIndex(source);
+    scanner_.setXResolution(platform::textToInteger(
+        window_.control<ui::EditBox>(control::kResolutionBox).content().toStdString()));
+    scanner_.setYResolution(scanner_.XResolution());
+    scanner_.setPixelType(modes.itemValueAt(modes.selection()));
+    workflowState().acquisitionEndedWithoutPage = false;
+    // An acquisition that cannot even start will report nothing later: end its waits now.
+    if (!scanner_.Acquire(false)) {
+        acquisitionEndedWithoutPage();
+    }
+}
+
+void ScanWorkflow::OnAcquisitionEnded(const devices::AcquisitionEnd& end) {
+    if (end.pages == 0) {
+        acquisitionEndedWithoutPage();
+    }
+}
+
+void ScanWorkflow::acquisitionEndedWithoutPage() {
+    auto& state = workflowState();
+    state.acquisitionEndedWithoutPage = true;
+    state.scanPending = false;
+    state.sideCapturePending = false;
+    state.copyPending = false;
+    state.idCopyFirstSide = false;
+    state.idCopySecondSide = false;
+}
+
+void ScanWorkflow::OnPageAcquired(std::span<const std::uint8_t> page, int width, int height) {
+    auto& state = workflowState();
+    sizePanelToPage(window_, width, height);
+
+    if (state.sideCapturePending) {
+        state.capturedSide.assign(page.begin(), page.end());
+        state.sideCapturePending = false;
+        return;
+    }
+
+    imaging::PictureHandle current = imaging::LoadPicture(page);
+    if (state.idCopyFirstSide || state.idCopySecondSide) {
+        drawOnPanel(window_, current, imaging::DrawMode::transparent(kWhite));
+        showPanelInThumbnail(window_);
+    } else if (window_.control<ui::CheckBox>(control::kOverlayCheckBox).isChecked()) {
+        current = OverlayMode(window_, page, current);
+    } else if (!window_.control<ui::EditBox>(control::kBackgroundPathBox).content().isEmpty()) {
+        current = BackgroundMode(window_, page, current);
+    } else {
+        drawOnPanel(window_, current, imaging::DrawMode::copy());
+        showPanelInThumbnail(window_);
+    }
+
+    if (state.copyPending) {
+        if (printer_) {
+            const auto& surface = previewSurface(window_);
+            printer_->PrintPicture(current, surface.width(), surface.height());
+        }
+        state.copyPending = false;
+    } else if (state.idCopyFirstSide) {
+        imaging::UnloadPicture(current);
+        current = 0;
+        copyBothSides();
+    }
+
+    state.scanPending = false;
+    state.idCopySecondSide = false;
+    imaging::UnloadPicture(current);
+}
+
+void ScanWorkflow::copyBothSides() {
+    auto& state = workflowState();
+    platform::dialogs().beep();
+    platform::dialogs().showMessage({.text = kSecondSide});
+    state.idCopySecondSide = true;
+    state.idCopyFirstSide = false;
+    configureAndAcquire();
+    // The second side arrives in a nested OnPageAcquired, which clears the flag.
+    waitWhileSet(state.idCopySecondSide);
+    if (state.acquisitionEndedWithoutPage) {
+        return;
+    }
+    const auto& surface = previewSurface(window_);
+    const imaging::PictureHandle both = imaging::LoadPicture(surface.getPicture());
+    if (printer_) {
+        printer_->PrintPicture(both, surface.width(), surface.height());
+    }
+    imaging::UnloadPicture(both);
+}
+
+void ScanWorkflow::continuousLoop(bool twoSided) {
+    auto& state = workflowState();
+    state.continuousMode = true;
+    state.continuousTwoSided = twoSided;
+    while (platform::dialogs().showMessage({.text = kContinue,
+                                            .buttons = platform::MessageButtons::OkCancel,
+                                            .icon = platform::MessageIcon::Information}) ==
+           platform::DialogAnswer::Ok) {
+        window_.setEnabled(false);
+        state.scanPending = true;
+        if (twoSided) {
+            ScanTwoSidesIntoOne();
+        } else {
+            StartScan();
+        }
+        output_.SaveScannedPage();
+        window_.setEnabled(true);
+        // A scan that ended without a page (cancelled, failed) ends the loop.
+        if (state.acquisitionEndedWithoutPage) {
+            break;
+        }
+    }
+    state.continuousMode = false;
+    state.continuousTwoSided = false;
+}
+
+void ScanWorkflow::ScanTwoSidesIntoOne() {
+    auto& state = workflowState();
+    state.sideCapturePending = true;
+    configureAndAcquire();
+    waitWhileSet(state.sideCapturePending);
+    if (state.acquisitionEndedWithoutPage) {
+        state.scanPending = false;
+        return;
+    }
+    const std::vector<std::uint8_t> firstSide = state.capturedSide;
+    showInThumbnail(window_, firstSide);
+    const imaging::PictureHandle first = imaging::LoadPicture(firstSide);
+    auto& surface = previewSurface(window_);
+    surface.setUnit(imaging::CoordinateUnit::Pixels);
+    drawOnPanel(window_, first, imaging::DrawMode::copy());
+    imaging::UnloadPicture(first);
+
+    platform::dialogs().beep();
+    platform::dialogs().showMessage({.text = kSecondSide});
+
+    state.sideCapturePending = true;
+    configureAndAcquire();
+    state.colourTolerance = 20;
+    waitWhileSet(state.sideCapturePending);
+    if (state.acquisitionEndedWithoutPage) {
+        state.scanPending = false;
+        return;
+    }
+
+    // The panel stays up after the pass, saying that the second side is being drawn in.
+    ProgressPanel progress(window_, ProgressPanel::AtEnd::KeepShown);
+    const auto snapped =
+        SnapNearColour(state.capturedSide, 0, false, state.colourTolerance, progress);
+    progress.setText(kDrawingIn);
+    const imaging::PictureHandle second = imaging::LoadPicture(snapped);
+    drawOnPanel(window_, second, imaging::DrawMode::transparent(kWhite));
+    imaging::UnloadPicture(second);
+
+    showPanelInThumbnail(window_);
+    progress.hide();
+    state.scanPending = false;
+}
+
+} // namespace vantrel::workflows
