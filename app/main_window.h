@@ -36,6 +36,7 @@ public:
     // The scanner component 数码设备1; its pages arrive as PictureAcquired of the window.
     devices::TwainControl& scanner() const { return *scanner_; }
     DeviceList& deviceList() { return deviceList_; }
+    workflows::ScanWorkflow& scanWorkflow() { return scanWorkflow_; }
 
     // Runs the creation event (restoring every setting); then events flow to the handlers.
     void create();

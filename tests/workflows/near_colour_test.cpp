@@ -1,6 +1,7 @@
 #include "workflows/near_colour.h"
 
 #include "imaging/bitmap.h"
+#include "tests/workflows/bmp_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -41,36 +42,7 @@ const NearCase kNearCases[] = {
 INSTANTIATE_TEST_SUITE_P(Colours, NearColourTest, ::testing::ValuesIn(kNearCases),
                          [](const auto& row) { return std::string(row.param.name); });
 
-// A 24-bit BMP file, pixels given top row first as 0x00BBGGRR.
-std::vector<std::uint8_t> bmp24(int width, int height, const std::vector<Colour>& topDown) {
-    const int stride = (width * 3 + 3) / 4 * 4;
-    const int size = 54 + stride * height;
-    std::vector<std::uint8_t> file(static_cast<std::size_t>(size), 0);
-    auto put32 = [&](int at, std::uint32_t v) {
-        for (int i = 0; i < 4; ++i) {
-            file[static_cast<std::size_t>(at + i)] = static_cast<std::uint8_t>(v >> (8 * i));
-        }
-    };
-    file[0] = 'B';
-    file[1] = 'M';
-    put32(2, static_cast<std::uint32_t>(size));
-    put32(10, 54);
-    put32(14, 40);
-    put32(18, static_cast<std::uint32_t>(width));
-    put32(22, static_cast<std::uint32_t>(height));
-    file[26] = 1;
-    file[28] = 24;
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const Colour c = topDown[static_cast<std::size_t>(y * width + x)];
-            const auto at = static_cast<std::size_t>(54 + (height - 1 - y) * stride + 3 * x);
-            file[at] = static_cast<std::uint8_t>(c >> 16);
-            file[at + 1] = static_cast<std::uint8_t>(c >> 8);
-            file[at + 2] = static_cast<std::uint8_t>(c);
-        }
-    }
-    return file;
-}
+using test::bmp24;
 
 struct RecordingProgress final : PassProgress {
     void begin() override { events.push_back("begin"); }

@@ -1,0 +1,347 @@
+// The toolbar's commands on the real main window: pages on the preview in each display mode,
+// saving, the continuous loops with the SANE test scanner, and waits that end when a scan fails.
+
+#include "devices/manager_library.h"
+#include "imaging/bitmap.h"
+#include "tests/app/main_window_fixture.h"
+#include "tests/support/recording_desktop.h"
+#include "tests/workflows/bmp_fixture.h"
+#include "ui/button_controls.h"
+#include "ui/container_controls.h"
+#include "ui/list_controls.h"
+#include "ui/range_controls.h"
+#include "ui/text_controls.h"
+#include "ui/toolbar.h"
+#include "workflows/control_names.h"
+#include "workflows/panel.h"
+#include "workflows/scan_workflow.h"
+#include "workflows/workflow_state.h"
+
+#include <QTest>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+using namespace Qt::StringLiterals;
+
+namespace vantrel::test {
+namespace {
+
+constexpr std::uint32_t kWhite = 0xFFFFFF;
+constexpr std::uint32_t kRed = 0x0000FF;
+constexpr std::uint32_t kBlue = 0xFF0000;
+constexpr std::uint32_t kBlack = 0x000000;
+
+class ScanWorkflowTest : public ::testing::Test, public MainWindowFixture {
+protected:
+    void SetUp() override { workflows::workflowState() = {}; }
+    void TearDown() override {
+        main_.reset();
+        workflows::workflowState() = {};
+    }
+
+    // The main window with our source manager over SANE's test scanner; `settings` change lines
+    // of the project's test.conf (for example to make every scan fail).
+    void startWithSane(const std::vector<Setting>& testConf = {}) {
+        const auto dir = sandbox_ / "sane";
+        std::filesystem::create_directory(dir);
+        std::ifstream in(std::string(VANTREL_SANE_CONFIG_DIR) + "/test.conf");
+        std::ostringstream out;
+        for (std::string line; std::getline(in, line);) {
+            for (const auto& [key, value] : testConf) {
+                if (line.rfind(key + " ", 0) == 0) {
+                    line = key + " " + value;
+                }
+            }
+            out << line << '\n';
+        }
+        std::ofstream(dir / "test.conf") << out.str();
+        std::ifstream dll(std::string(VANTREL_SANE_CONFIG_DIR) + "/dll.conf");
+        std::ofstream(dir / "dll.conf") << dll.rdbuf();
+        setenv("SANE_CONFIG_DIR", dir.c_str(), 1);
+        main_ = std::make_unique<app::MainWindow>(
+            app::ProgramPaths(sandbox_.path()),
+            devices::ManagerLibrary::fromFile(VANTREL_TWAIN_DSM_PATH));
+        main_->create();
+    }
+
+    void startWithoutScanner() {
+        main_ = std::make_unique<app::MainWindow>(
+            app::ProgramPaths(sandbox_.path()),
+            devices::ManagerLibrary::fromFile(sandbox_ / "no-manager.so"));
+        main_->create();
+    }
+
+    // Refreshes the device list and picks the first test scanner, colour at `dpi`.
+    void chooseTestScanner(int dpi) {
+        QTest::mouseClick(&control<ui::Button>(control::kRefreshButton), Qt::LeftButton);
+        auto& devices = control<ui::DropDownList>(control::kDeviceList);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return devices.count() > 0; }, 10000));
+        devices.setSelection(0);
+        control<ui::EditBox>(control::kResolutionBox).setContent(QString::number(dpi));
+    }
+
+    void clickToolbar(int index) { main_->scanWorkflow().OnToolbarClick(index); }
+
+    imaging::DrawingSurface& surface() { return workflows::previewSurface(window()); }
+
+    std::uint32_t panelPixel(int x, int y) {
+        imaging::Bitmap bitmap;
+        bitmap.loadData(surface().getPicture());
+        return bitmap.getPixel(x, y);
+    }
+
+    std::vector<std::filesystem::path> savedFiles() {
+        std::vector<std::filesystem::path> files;
+        for (const auto& entry : std::filesystem::directory_iterator(sandbox_ / "扫描图片")) {
+            files.push_back(entry.path());
+        }
+        std::sort(files.begin(), files.end());
+        return files;
+    }
+
+    RecordingDesktop desktop_;
+};
+
+TEST_F(ScanWorkflowTest, WithoutADeviceScanCommandsSayRefreshAndNeverBeep) {
+    startWithoutScanner();
+    for (int index : {0, 1, 2, 4, 5}) {
+        clickToolbar(index);
+    }
+    const auto messages = dialogs_.messages();
+    ASSERT_EQ(messages.size(), 5u);
+    for (const auto& m : messages) {
+        EXPECT_EQ(m.text, "请先 【刷新】 设备，并选择设备");
+        EXPECT_EQ(m.icon, platform::MessageIcon::Error);
+        EXPECT_EQ(m.caption, "信息：");
+    }
+    EXPECT_EQ(dialogs_.beeps(), 0);
+    EXPECT_FALSE(workflows::workflowState().continuousMode);
+}
+
+TEST_F(ScanWorkflowTest, LinksAndTheSaveFolderWorkWithoutADevice) {
+    startWithoutScanner();
+    for (int index : {9, 10, 12, 13, 7}) {
+        clickToolbar(index);
+    }
+    ASSERT_EQ(desktop_.urls.size(), 4u);
+    EXPECT_NE(desktop_.urls[0].find("id=news&cate=soft_news"), std::string::npos);
+    EXPECT_NE(desktop_.urls[2].find("id=news&cate=soft_help"), std::string::npos);
+    EXPECT_EQ(desktop_.paths, std::vector<std::string>{(sandbox_ / "扫描图片").string()});
+    EXPECT_TRUE(dialogs_.records().empty());
+}
+
+TEST_F(ScanWorkflowTest, PlainPageReplacesThePreviewAndSetsScrollRanges) {
+    startWithoutScanner();
+    auto& workflow = main_->scanWorkflow();
+    auto& h = control<ui::ScrollBar>(control::kPreviewHScroll);
+    auto& v = control<ui::ScrollBar>(control::kPreviewVScroll);
+
+    workflow.OnPageAcquired(pageWithSquare(1000, 900, kWhite, kRed, 10, 10, 5), 1000, 900);
+    EXPECT_EQ(surface().width(), 1000);
+    EXPECT_EQ(surface().height(), 900);
+    EXPECT_EQ(h.maximum(), 1000 - 598);
+    EXPECT_EQ(v.maximum(), 900 - 774);
+    EXPECT_EQ(panelPixel(12, 12), kRed);
+    EXPECT_FALSE(control<ui::PictureBox>(control::kThumbnail).pictureBytes().isEmpty());
+
+    h.setValue(300); // scrolled, then a smaller page: ranges 0 and the page back in view
+    workflow.StartScan();
+    workflow.OnPageAcquired(pageWithSquare(200, 100, kWhite, kBlue, 0, 0, 3), 200, 100);
+    EXPECT_EQ(h.maximum(), 0);
+    EXPECT_EQ(v.maximum(), 0);
+    auto* panel = dynamic_cast<QWidget*>(window().find(control::kPreviewSurface));
+    EXPECT_EQ(panel->pos(), control<ui::PictureBox>(control::kPreviewFrame).clientOrigin());
+    EXPECT_EQ(panelPixel(1, 1), kBlue);
+    EXPECT_EQ(workflows::workflowState().scanPending, false);
+}
+
+TEST_F(ScanWorkflowTest, OverlayKeepsEarlierPagesWithTheChosenColourTransparent) {
+    writeSettings({{"扫描叠加", "1"}, {"白色透明", "16777215"}, {"色差值", "20"}});
+    startWithoutScanner();
+    auto& workflow = main_->scanWorkflow();
+    workflow.OnPageAcquired(pageWithSquare(50, 40, kWhite, kRed, 0, 0, 10), 50, 40);
+    workflow.StartScan(); // overlay on: the panel is not cleared
+    // Near-white paper (distance 6) is pulled to white and so lets the first page through.
+    workflow.OnPageAcquired(pageWithSquare(50, 40, 0xFEFEFC, kBlue, 20, 20, 10), 50, 40);
+    EXPECT_EQ(panelPixel(5, 5), kRed);
+    EXPECT_EQ(panelPixel(25, 25), kBlue);
+    EXPECT_EQ(panelPixel(45, 5), kWhite);
+    EXPECT_FALSE(control<ui::PictureBox>(control::kProgressPanel).isVisible());
+    EXPECT_EQ(control<ui::Label>(control::kProgressPercent).caption(), u"100%"_s);
+}
+
+TEST_F(ScanWorkflowTest, BlackKeyIsDrawnTransparentToo) {
+    writeSettings({{"扫描叠加", "1"}, {"白色透明", "0"}});
+    startWithoutScanner();
+    auto& workflow = main_->scanWorkflow();
+    workflow.OnPageAcquired(pageWithSquare(20, 20, kRed, kRed, 0, 0, 1), 20, 20);
+    workflow.OnPageAcquired(pageWithSquare(20, 20, kBlack, kBlue, 0, 0, 5), 20, 20);
+    EXPECT_EQ(panelPixel(2, 2), kBlue);
+    EXPECT_EQ(panelPixel(10, 10), kRed);
+}
+
+TEST_F(ScanWorkflowTest, BackgroundModeDrawsThePageOverThePictureAndKeepsTheThumbnail) {
+    startWithoutScanner();
+    const auto background = pageWithSquare(10, 10, kBlue, kBlue, 0, 0, 1);
+    const auto file =
+        sandbox_.write("background.bmp", std::string(background.begin(), background.end()));
+    control<ui::EditBox>(control::kBackgroundPathBox).setContent(QString::fromStdString(file));
+    auto& workflow = main_->scanWorkflow();
+    const QByteArray thumbnailBefore = control<ui::PictureBox>(control::kThumbnail).pictureBytes();
+    workflow.OnPageAcquired(pageWithSquare(40, 30, kWhite, kBlack, 5, 5, 4), 40, 30);
+    EXPECT_EQ(panelPixel(6, 6), kBlack);
+    EXPECT_EQ(panelPixel(30, 20), kBlue); // the background, stretched to the page
+    EXPECT_EQ(control<ui::PictureBox>(control::kThumbnail).pictureBytes(), thumbnailBefore);
+}
+
+struct SaveCase {
+    const char* name;
+    int format;
+    const char* extension;
+    const char* magic;
+};
+
+void PrintTo(const SaveCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class SaveFormats : public ScanWorkflowTest, public ::testing::WithParamInterface<SaveCase> {};
+
+TEST_P(SaveFormats, ManualSaveWritesTheFileListsItAndSaysItsName) {
+    startWithoutScanner();
+    control<ui::DropDownList>(control::kFormatList).setSelection(GetParam().format);
+    main_->scanWorkflow().OnPageAcquired(pageWithSquare(30, 20, kWhite, kRed, 0, 0, 5), 30, 20);
+    QTest::mouseClick(&control<ui::Button>(control::kSaveButton), Qt::LeftButton);
+
+    const auto files = savedFiles();
+    ASSERT_EQ(files.size(), 1u);
+    const std::string name = files[0].filename().string();
+    EXPECT_TRUE(
+        std::regex_match(name, std::regex(std::string("[0-9]{14}\\") + GetParam().extension)));
+    EXPECT_EQ(Sandbox::read(files[0]).rfind(GetParam().magic, 0), 0u);
+    auto& list = control<ui::ListView>(control::kSavedFilesList);
+    ASSERT_EQ(list.rowCount(), 1);
+    EXPECT_EQ(list.cellText(0, 0), u"1"_s);
+    EXPECT_EQ(list.cellText(0, 1).toStdString(), files[0].string());
+    const auto messages = dialogs_.messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "文件保存成功,文件名为 " + name);
+    EXPECT_EQ(messages[0].icon, platform::MessageIcon::None);
+    EXPECT_TRUE(std::filesystem::exists(sandbox_ / "photo.tem"));
+}
+
+const SaveCase kSaveCases[] = {
+    {"Jpg", 0, ".jpg", "\xFF\xD8\xFF"},
+    {"Bmp", 1, ".bmp", "BM"},
+    {"Png", 2, ".png", "\x89PNG"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Formats, SaveFormats, ::testing::ValuesIn(kSaveCases),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(ScanWorkflowTest, SavesInTheSameSecondKeepEveryFile) {
+    startWithoutScanner();
+    control<ui::DropDownList>(control::kFormatList).setSelection(1);
+    for (int i = 0; i < 3; ++i) {
+        QTest::mouseClick(&control<ui::Button>(control::kSaveButton), Qt::LeftButton);
+    }
+    // Three saves take far less than three seconds, so at least two share a second.
+    EXPECT_EQ(savedFiles().size(), 3u);
+    EXPECT_EQ(control<ui::ListView>(control::kSavedFilesList).cellText(2, 0), u"3"_s);
+}
+
+TEST_F(ScanWorkflowTest, MissingSaveFolderGivesTheConverterCode) {
+    writeSettings({{"保存目录", (sandbox_ / "gone").string()}});
+    startWithoutScanner();
+    QTest::mouseClick(&control<ui::Button>(control::kSaveButton), Qt::LeftButton);
+    const auto messages = dialogs_.messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "文件保存是失败,错误代码：-4");
+    EXPECT_EQ(control<ui::ListView>(control::kSavedFilesList).rowCount(), 0);
+}
+
+TEST_F(ScanWorkflowTest, NoFormatSelectedWritesOnlyTheTemporaryFile) {
+    writeSettings({{"图片格式", "-3"}});
+    startWithoutScanner();
+    QTest::mouseClick(&control<ui::Button>(control::kSaveButton), Qt::LeftButton);
+    EXPECT_TRUE(savedFiles().empty());
+    EXPECT_TRUE(std::filesystem::exists(sandbox_ / "photo.tem"));
+    EXPECT_TRUE(dialogs_.records().empty());
+}
+
+TEST_F(ScanWorkflowTest, NormalScanFromTheTestScannerShowsThePage) {
+    startWithSane();
+    chooseTestScanner(100);
+    clickToolbar(0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return surface().width() != 598; }, 20000));
+    EXPECT_NEAR(surface().width(), 827, 1); // A4 at 100 dpi
+    EXPECT_GT(control<ui::ScrollBar>(control::kPreviewVScroll).maximum(), 0);
+    EXPECT_EQ(dialogs_.beeps(), 0);
+}
+
+TEST_F(ScanWorkflowTest, ContinuousLoopSavesOnePagePerOkWithoutSuccessMessages) {
+    startWithSane();
+    chooseTestScanner(50);
+    control<ui::DropDownList>(control::kFormatList).setSelection(2);
+    dialogs_.answerMessage(platform::DialogAnswer::Ok);
+    dialogs_.answerMessage(platform::DialogAnswer::Ok);
+    dialogs_.answerMessage(platform::DialogAnswer::Cancel);
+    clickToolbar(4);
+
+    const auto files = savedFiles();
+    ASSERT_EQ(files.size(), 2u);
+    for (const auto& file : files) {
+        EXPECT_TRUE(
+            std::regex_match(file.filename().string(), std::regex("[0-9]{14}(-[0-9]+)?\\.png")));
+    }
+    auto& list = control<ui::ListView>(control::kSavedFilesList);
+    ASSERT_EQ(list.rowCount(), 2);
+    EXPECT_EQ(list.cellText(0, 0), u"1"_s);
+    EXPECT_EQ(list.cellText(1, 0), u"2"_s);
+    const auto messages = dialogs_.messages();
+    ASSERT_EQ(messages.size(), 3u);
+    for (const auto& m : messages) {
+        EXPECT_EQ(m.text, "是否继续扫描");
+        EXPECT_EQ(m.buttons, platform::MessageButtons::OkCancel);
+    }
+    EXPECT_EQ(dialogs_.beeps(), 1);
+    EXPECT_FALSE(workflows::workflowState().continuousMode);
+    EXPECT_TRUE(window().isEnabled());
+}
+
+TEST_F(ScanWorkflowTest, TwoSidedCycleCombinesBothScansAndLeavesToleranceTwenty) {
+    writeSettings({{"色差值", "3"}});
+    startWithSane();
+    chooseTestScanner(50);
+    dialogs_.answerMessage(platform::DialogAnswer::Ok); // 是否继续扫描
+    dialogs_.answerMessage(platform::DialogAnswer::Ok); // second side ready
+    dialogs_.answerMessage(platform::DialogAnswer::Cancel);
+    clickToolbar(5);
+
+    EXPECT_EQ(savedFiles().size(), 1u);
+    EXPECT_EQ(workflows::workflowState().colourTolerance, 20);
+    EXPECT_EQ(setting("色差值"), "3");
+    const auto messages = dialogs_.messages();
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[1].text, "准备好复印第二面后请点击【确定】");
+    EXPECT_EQ(messages[1].icon, platform::MessageIcon::None);
+    EXPECT_FALSE(control<ui::PictureBox>(control::kProgressPanel).isVisible());
+    EXPECT_FALSE(workflows::workflowState().continuousTwoSided);
+}
+
+TEST_F(ScanWorkflowTest, AFailingScanEndsTheLoopWithoutHangingOrSaving) {
+    startWithSane({{"read-status-code", "\"SANE_STATUS_JAMMED\""}});
+    chooseTestScanner(50);
+    dialogs_.answerMessage(platform::DialogAnswer::Ok);
+    clickToolbar(4);
+    EXPECT_TRUE(savedFiles().empty());
+    EXPECT_EQ(dialogs_.messages().size(), 1u); // asked once; the failed scan ended the loop
+    const auto& state = workflows::workflowState();
+    EXPECT_FALSE(state.continuousMode);
+    EXPECT_FALSE(state.scanPending);
+    EXPECT_TRUE(window().isEnabled());
+}
+
+} // namespace
+} // namespace vantrel::test
