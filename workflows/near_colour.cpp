@@ -10,7 +10,7 @@ namespace {
 
 // Columns are visited in blocks, row by row inside a block, so that the pass walks memory in
 // order; progress is still reported for every column, in column order.
-constexpr std::int32_t kColumnBlock = 64;
+constexpr std::int32_t kColumnBlock = 512;
 
 } // namespace
 
@@ -40,8 +40,9 @@ std::vector<std::uint8_t> SnapNearColour(std::span<const std::uint8_t> page, Col
     for (std::int32_t x0 = 0; x0 < width; x0 += kColumnBlock) {
         const std::int32_t x1 = std::min(width, x0 + kColumnBlock);
         if (anyNear) {
-            bitmap->forEachPixel(x0, x1, [key, tolerance](Colour c) {
-                return IsNearColour(c, key, tolerance) ? key : c;
+            const auto limit = static_cast<unsigned>(tolerance);
+            bitmap->forEachPixel(x0, x1, [key, limit](Colour c) {
+                return static_cast<unsigned>(colourDistance(c, key) - 1) < limit ? key : c;
             });
         }
         for (std::int32_t x = x0; x < x1; ++x) {

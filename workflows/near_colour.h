@@ -15,14 +15,17 @@ inline constexpr Colour kWhite = 0xFFFFFF;
 
 // True when the colour distance s satisfies 0 < s <= tolerance (so equal colours, and any colour
 // at a tolerance of 0 or less, are never near).
+constexpr int colourDistance(Colour colour, Colour key) {
+    const int dr = static_cast<int>(colour & 0xFFu) - static_cast<int>(key & 0xFFu);
+    const int dg = static_cast<int>((colour >> 8) & 0xFFu) - static_cast<int>((key >> 8) & 0xFFu);
+    const int db = static_cast<int>((colour >> 16) & 0xFFu) - static_cast<int>((key >> 16) & 0xFFu);
+    return (dr < 0 ? -dr : dr) + (dg < 0 ? -dg : dg) + (db < 0 ? -db : db);
+}
+
 constexpr bool IsNearColour(Colour colour, Colour key, std::int32_t tolerance) {
-    auto channel = [](Colour c, int shift) { return static_cast<int>((c >> shift) & 0xFFu); };
-    int distance = 0;
-    for (int shift : {0, 8, 16}) {
-        const int d = channel(colour, shift) - channel(key, shift);
-        distance += d < 0 ? -d : d;
-    }
-    return distance > 0 && distance <= tolerance;
+    // 0 < d <= tolerance in one unsigned comparison (no branch in the pixel loop).
+    return tolerance > 0 && static_cast<unsigned>(colourDistance(colour, key) - 1) <
+                                static_cast<unsigned>(tolerance);
 }
 
 // The same test against the process-wide colour tolerance.

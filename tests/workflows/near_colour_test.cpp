@@ -91,7 +91,7 @@ TEST(SnapNearColour, ToleranceZeroChangesNothingAndOneColumnShowsHundred) {
 
 TEST(SnapNearColour, WidePageMatchesThePerPixelLoop) {
     // Wider than one column block, with odd rows so the stride has padding.
-    const int width = 131;
+    const int width = 1031;
     const int height = 7;
     std::vector<Colour> topDown;
     for (int i = 0; i < width * height; ++i) {
@@ -113,7 +113,7 @@ TEST(SnapNearColour, WidePageMatchesThePerPixelLoop) {
     }
     EXPECT_EQ(result, reference.getData());
     EXPECT_EQ(progress.events.size(), static_cast<std::size_t>(width + 2));
-    EXPECT_EQ(progress.events[65], "50%"); // 65 of 131 columns: 0.496 rounds to 0.50
+    EXPECT_EQ(progress.events[515], "50%"); // 515 of 1031 columns: 0.4995 rounds to 0.50
 }
 
 TEST(SnapNearColour, UnreadablePageVisitsNothing) {
