@@ -1,0 +1,51 @@
+#include "devices/print_dialogs.h"
+
+#include <QApplication>
+#include <QPrintDialog>
+#include <QPrinter>
+
+namespace vantrel::devices {
+
+namespace {
+
+class SilentPrintDialogs final : public PrintDialogs {
+public:
+    bool choosePrinter(QPrinter&, const PrintDialogOptions&) override { return false; }
+};
+
+SilentPrintDialogs silentDialogs;
+PrintDialogs* current = &silentDialogs;
+
+} // namespace
+
+bool QtPrintDialogs::choosePrinter(QPrinter& printer, const PrintDialogOptions& options) {
+    QPrintDialog dialog(&printer, QApplication::activeWindow());
+    QAbstractPrintDialog::PrintDialogOptions offered = dialog.options();
+    offered.setFlag(QAbstractPrintDialog::PrintPageRange, options.pageNumbers);
+    offered.setFlag(QAbstractPrintDialog::PrintSelection, options.selectionEnabled);
+    offered.setFlag(QAbstractPrintDialog::PrintCollateCopies, true);
+    dialog.setOptions(offered);
+    if (options.pageNumbers) {
+        dialog.setMinMax(options.minPage, options.maxPage);
+        if (options.fromPage > 0) {
+            dialog.setFromTo(options.fromPage, options.toPage);
+            printer.setPrintRange(QPrinter::PageRange);
+        }
+    }
+    if (options.selectionEnabled && options.selection) {
+        printer.setPrintRange(QPrinter::Selection);
+    }
+    return dialog.exec() == QDialog::Accepted;
+}
+
+PrintDialogs& printDialogs() {
+    return *current;
+}
+
+PrintDialogs* installPrintDialogs(PrintDialogs* seam) {
+    PrintDialogs* previous = current == &silentDialogs ? nullptr : current;
+    current = seam ? seam : &silentDialogs;
+    return previous;
+}
+
+} // namespace vantrel::devices
