@@ -147,8 +147,11 @@ void ScanWorkflow::OnPageAcquired(std::span<const std::uint8_t> page, int width,
         return;
     }
 
-    imaging::PictureHandle current = imaging::LoadPicture(page);
+    // The page becomes the current picture; overlay and background mode replace it with their
+    // own result at once, so they never decode the page as it came.
+    imaging::PictureHandle current = 0;
     if (state.idCopyFirstSide || state.idCopySecondSide) {
+        current = imaging::LoadPicture(page);
         drawOnPanel(window_, current, imaging::DrawMode::transparent(kWhite));
         showPanelInThumbnail(window_);
     } else if (window_.control<ui::CheckBox>(control::kOverlayCheckBox).isChecked()) {
@@ -156,6 +159,7 @@ void ScanWorkflow::OnPageAcquired(std::span<const std::uint8_t> page, int width,
     } else if (!window_.control<ui::EditBox>(control::kBackgroundPathBox).content().isEmpty()) {
         current = BackgroundMode(window_, page, current);
     } else {
+        current = imaging::LoadPicture(page);
         drawOnPanel(window_, current, imaging::DrawMode::copy());
         showPanelInThumbnail(window_);
     }
