@@ -12,6 +12,7 @@
 // stored losslessly in the job; grey and black-and-white pictures are stored as grey and 1-bit.
 // GUI thread only.
 
+#include "devices/print_progress_window.h"
 #include "imaging/picture_registry.h"
 
 #include <QObject>
@@ -29,7 +30,6 @@ class QPrinter;
 namespace vantrel::devices {
 
 class PrintDialogs;
-class PrintProgressWindow;
 
 // The job's font in the terms of a Windows LOGFONT: `height` is lfHeight in screen pixels (96 per
 // inch; negative: character height, positive: cell height), `weight` 100 … 900.
