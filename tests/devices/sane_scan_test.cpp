@@ -4,6 +4,7 @@
 
 #include "devices/twain_control.h"
 #include "tests/support/sandbox.h"
+#include "tests/support/sane_config.h"
 #include "ui/window.h"
 
 #include <QProcess>
@@ -102,29 +103,10 @@ Image decodeBmp(std::span<const std::uint8_t> bmp) {
 
 class SaneScanTest : public ::testing::Test {
 protected:
-    // libsane reads SANE_CONFIG_DIR once per process, so every test of the process uses one
-    // folder and rewrites its files: the project's configuration, with test.conf lines replaced.
-    static const std::string& configDir() {
-        static Sandbox folder;
-        static const std::string path = folder.path().string();
-        return path;
-    }
+    static const std::string& configDir() { return saneTestConfigDir(); }
 
-    void useConfig(const std::vector<std::pair<std::string, std::string>>& settings = {}) {
-        std::ifstream in(std::string(VANTREL_SANE_CONFIG_DIR) + "/test.conf");
-        std::ostringstream out;
-        for (std::string line; std::getline(in, line);) {
-            for (const auto& [key, value] : settings) {
-                if (line.rfind(key + " ", 0) == 0) {
-                    line = key + " " + value;
-                }
-            }
-            out << line << '\n';
-        }
-        std::ofstream(configDir() + "/test.conf") << out.str();
-        std::ifstream dll(std::string(VANTREL_SANE_CONFIG_DIR) + "/dll.conf");
-        std::ofstream(configDir() + "/dll.conf") << dll.rdbuf();
-        setenv("SANE_CONFIG_DIR", configDir().c_str(), 1);
+    void useConfig(const std::vector<SaneSetting>& settings = {}) {
+        useSaneTestConfig(settings);
         configured_ = true;
     }
 

@@ -5,6 +5,7 @@
 #include "imaging/bitmap.h"
 #include "tests/app/main_window_fixture.h"
 #include "tests/support/recording_desktop.h"
+#include "tests/support/sane_config.h"
 #include "tests/workflows/bmp_fixture.h"
 #include "ui/button_controls.h"
 #include "ui/container_controls.h"
@@ -18,9 +19,7 @@
 #include "workflows/workflow_state.h"
 
 #include <QTest>
-#include <fstream>
 #include <regex>
-#include <sstream>
 
 using namespace Qt::StringLiterals;
 
@@ -40,25 +39,10 @@ protected:
         workflows::workflowState() = {};
     }
 
-    // The main window with our source manager over SANE's test scanner; `settings` change lines
+    // The main window with our source manager over SANE's test scanner; `testConf` changes lines
     // of the project's test.conf (for example to make every scan fail).
-    void startWithSane(const std::vector<Setting>& testConf = {}) {
-        const auto dir = sandbox_ / "sane";
-        std::filesystem::create_directory(dir);
-        std::ifstream in(std::string(VANTREL_SANE_CONFIG_DIR) + "/test.conf");
-        std::ostringstream out;
-        for (std::string line; std::getline(in, line);) {
-            for (const auto& [key, value] : testConf) {
-                if (line.rfind(key + " ", 0) == 0) {
-                    line = key + " " + value;
-                }
-            }
-            out << line << '\n';
-        }
-        std::ofstream(dir / "test.conf") << out.str();
-        std::ifstream dll(std::string(VANTREL_SANE_CONFIG_DIR) + "/dll.conf");
-        std::ofstream(dir / "dll.conf") << dll.rdbuf();
-        setenv("SANE_CONFIG_DIR", dir.c_str(), 1);
+    void startWithSane(const std::vector<SaneSetting>& testConf = {}) {
+        useSaneTestConfig(testConf);
         main_ = std::make_unique<app::MainWindow>(
             app::ProgramPaths(sandbox_.path()),
             devices::ManagerLibrary::fromFile(VANTREL_TWAIN_DSM_PATH));
