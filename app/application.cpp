@@ -1,6 +1,7 @@
 #include "app/application.h"
 
 #include "app/main_window.h"
+#include "devices/print_dialogs.h"
 #include "platform/dialogs.h"
 #include "ui/qt_desktop.h"
 #include "ui/qt_dialogs.h"
@@ -23,10 +24,13 @@ int runDesktop(int argc, char** argv) {
     platform::installDialogs(&dialogs);
     ui::QtDesktop desktop;
     platform::installDesktop(&desktop);
+    devices::QtPrintDialogs printDialogs;
+    devices::installPrintDialogs(&printDialogs);
 
     MainWindow mainWindow(ProgramPaths::forRunningProgram());
     mainWindow.start();
     const int result = QApplication::exec();
+    devices::installPrintDialogs(nullptr);
     platform::installDesktop(nullptr);
     platform::installDialogs(nullptr);
     return result;

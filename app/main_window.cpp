@@ -31,7 +31,7 @@ MainWindow::MainWindow(ProgramPaths paths, std::unique_ptr<devices::ManagerLibra
     , pictureOutput_(*window_, paths_.temporaryPicture())
     , optionHandlers_(*window_, pictureOutput_)
     , deviceList_(*window_, settings_, *scanner_)
-    , scanWorkflow_(*window_, *scanner_, pictureOutput_, nullptr) {
+    , scanWorkflow_(*window_, *scanner_, pictureOutput_, &copyPrinter_) {
     settingsHandlers_.bind();
     optionHandlers_.bind();
     deviceList_.bind();

@@ -2,6 +2,7 @@
 // The program's main window: the UI runtime's window built from the main window definition, with
 // every handler of the program bound to its control's events.
 
+#include "app/copy_printer.h"
 #include "app/device_list.h"
 #include "app/option_handlers.h"
 #include "app/program_paths.h"
@@ -37,6 +38,8 @@ public:
     devices::TwainControl& scanner() const { return *scanner_; }
     DeviceList& deviceList() { return deviceList_; }
     workflows::ScanWorkflow& scanWorkflow() { return scanWorkflow_; }
+    // The printer component 打印机1.
+    devices::PrinterJob& printer() { return copyPrinter_.job(); }
 
     // Runs the creation event (restoring every setting); then events flow to the handlers.
     void create();
@@ -54,6 +57,7 @@ private:
     workflows::PictureOutput pictureOutput_;
     OptionHandlers optionHandlers_;
     DeviceList deviceList_;
+    JobCopyPrinter copyPrinter_;
     workflows::ScanWorkflow scanWorkflow_;
 };
 
