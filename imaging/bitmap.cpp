@@ -147,7 +147,8 @@ bool Bitmap::loadData(std::span<const std::uint8_t> file) {
 
     const std::size_t tableBytes = 4 * static_cast<std::size_t>(k);
     const std::size_t size = kInfoHeaderSize + tableBytes + static_cast<std::size_t>(pixelBytes);
-    std::unique_ptr<std::uint8_t[]> block(new (std::nothrow) std::uint8_t[size]());
+    // Every byte is written below, so the block is not zero-filled first.
+    std::unique_ptr<std::uint8_t[]> block(new (std::nothrow) std::uint8_t[size]);
     if (!block) {
         return refuse();
     }
@@ -160,6 +161,7 @@ bool Bitmap::loadData(std::span<const std::uint8_t> file) {
         const std::uint8_t* src = data + kFileHeaderSize + kCoreHeaderSize;
         for (std::size_t i = 0; i < static_cast<std::size_t>(k); ++i) {
             std::memcpy(table + 4 * i, src + 3 * i, 3);
+            table[4 * i + 3] = 0;
         }
     }
     std::memcpy(table + tableBytes, data + u32(data + 10), static_cast<std::size_t>(pixelBytes));
@@ -186,26 +188,23 @@ std::vector<std::uint8_t> Bitmap::getData() {
     const std::size_t rows = height_ < 0 ? -static_cast<std::int64_t>(height_) : height_;
     const std::size_t pixelBytes = stride_ * rows;
     const std::size_t total = kFileHeaderSize + kInfoHeaderSize + tableBytes + pixelBytes;
+    std::uint8_t fileHeader[kFileHeaderSize] = {'B', 'M'};
+    put32(fileHeader + 2, static_cast<std::uint32_t>(total));
+    put32(fileHeader + 10,
+          static_cast<std::uint32_t>(kFileHeaderSize + kInfoHeaderSize + tableBytes));
     std::vector<std::uint8_t> out;
     try {
         if (total > 0xFFFFFFFFu) { // bfSize could not say it
             throw std::bad_alloc();
         }
-        out.resize(total);
+        // Reserved and then filled by copying: no zero-fill of a page-sized buffer first.
+        out.reserve(total);
+        out.insert(out.end(), fileHeader, fileHeader + kFileHeaderSize);
+        out.insert(out.end(), block_.get(), block_.get() + (total - kFileHeaderSize));
     } catch (const std::bad_alloc&) {
         fail(kNoBuffer);
         return {};
     }
-    std::uint8_t* file = out.data();
-    if (!file) { // never: the header alone is 54 bytes
-        fail(kNoBuffer);
-        return {};
-    }
-    file[0] = 'B';
-    file[1] = 'M';
-    put32(file + 2, static_cast<std::uint32_t>(total));
-    put32(file + 10, static_cast<std::uint32_t>(kFileHeaderSize + kInfoHeaderSize + tableBytes));
-    std::memcpy(file + kFileHeaderSize, block_.get(), total - kFileHeaderSize);
     return out;
 }
 
