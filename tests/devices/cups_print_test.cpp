@@ -5,13 +5,24 @@
 // CUPS turns a landscape job onto a portrait sheet (90° counter-clockwise).
 // Runs as root only (cupsd and /etc/cups); elsewhere it is skipped.
 
+#include "app/main_window.h"
+#include "devices/manager_library.h"
 #include "devices/printer_job.h"
 #include "tests/devices/print_test_support.h"
 #include "tests/support/sandbox.h"
+#include "tests/support/sane_config.h"
 #include "tests/support/scripted_dialogs.h"
+#include "ui/button_controls.h"
+#include "ui/list_controls.h"
+#include "ui/text_controls.h"
+#include "ui/window.h"
+#include "workflows/control_names.h"
+#include "workflows/scan_workflow.h"
+#include "workflows/workflow_state.h"
 
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTest>
 #include <QThread>
 #include <chrono>
 #include <gtest/gtest.h>
@@ -156,6 +167,61 @@ TEST_F(CupsPrintTest, CancelledDialogSendsNoJob) {
     EXPECT_TRUE(
         runTool(u"lpstat"_s, {u"-W"_s, u"completed"_s, u"-o"_s, queue_}).trimmed().isEmpty());
     EXPECT_FALSE(std::filesystem::exists(output_));
+}
+
+// The copy commands of the real main window, with pages from SANE's test scanner, printed through
+// the queue.
+class CupsWorkflowCopyTest : public CupsPrintTest {
+protected:
+    void SetUp() override {
+        CupsPrintTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) {
+            return;
+        }
+        workflows::workflowState() = {};
+        useSaneTestConfig();
+        main_ = std::make_unique<app::MainWindow>(
+            app::ProgramPaths(sandbox.path()),
+            devices::ManagerLibrary::fromFile(VANTREL_TWAIN_DSM_PATH));
+        main_->create();
+        auto& window = main_->window();
+        QTest::mouseClick(&window.control<ui::Button>(control::kRefreshButton), Qt::LeftButton);
+        auto& devices = window.control<ui::DropDownList>(control::kDeviceList);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return devices.count() > 0; }, 10000));
+        devices.setSelection(0);
+        window.control<ui::EditBox>(control::kResolutionBox).setContent(u"30"_s);
+        printDialogs.accept(queue_.toStdString());
+    }
+    void TearDown() override {
+        main_.reset();
+        workflows::workflowState() = {};
+        CupsPrintTest::TearDown();
+    }
+
+    void expectOneLosslessPage() {
+        ASSERT_TRUE(waitForOutput()) << "no PDF from the queue";
+        EXPECT_EQ(pdfInfo(output_)[u"Pages"_s], u"1"_s);
+        const std::vector<PdfImage> images = pdfImages(output_);
+        ASSERT_FALSE(images.empty()) << "the page is missing";
+        EXPECT_NE(images.front().encoding, u"jpeg"_s);
+    }
+
+    std::unique_ptr<app::MainWindow> main_;
+};
+
+TEST_F(CupsWorkflowCopyTest, NormalCopyPrintsTheScannedPage) {
+    main_->scanWorkflow().OnToolbarClick(1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !printDialogs.records.empty(); }, 20000));
+    EXPECT_EQ(printDialogs.records[0].orientation, QPageLayout::Portrait);
+    expectOneLosslessPage();
+}
+
+TEST_F(CupsWorkflowCopyTest, IdCardCopyPrintsBothSidesOnOneSheet) {
+    dialogs.answerMessage(platform::DialogAnswer::Ok); // the second side is ready
+    main_->scanWorkflow().OnToolbarClick(2);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !printDialogs.records.empty(); }, 20000));
+    expectOneLosslessPage();
+    EXPECT_EQ(dialogs.messages().size(), 1u);
 }
 
 } // namespace
