@@ -204,6 +204,18 @@ protected:
         const std::vector<PdfImage> images = pdfImages(output_);
         ASSERT_FALSE(images.empty()) << "the page is missing";
         EXPECT_NE(images.front().encoding, u"jpeg"_s);
+        // The test scanner's colour pattern covers the sheet: its centre is not blank paper.
+        const QImage page = renderPage(output_, 36);
+        ASSERT_FALSE(page.isNull());
+        EXPECT_NE(page.pixel(page.width() / 2, page.height() / 2) & 0xFFFFFF, 0xFFFFFFu);
+        if (const char* keep = std::getenv("VANTREL_KEEP_PRINTS")) {
+            std::filesystem::copy_file(
+                output_,
+                std::filesystem::path(keep) /
+                    (queue_.toStdString() + "-" +
+                     ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".pdf"),
+                std::filesystem::copy_options::overwrite_existing);
+        }
     }
 
     std::unique_ptr<app::MainWindow> main_;
