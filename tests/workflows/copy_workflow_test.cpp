@@ -2,11 +2,9 @@
 // orientation of its shape, an ID-card copy asks for the second side and prints both on one sheet,
 // a cancelled print dialog prints nothing, and a scan that never arrives ends the copy.
 
-#include "devices/manager_library.h"
-#include "tests/app/main_window_fixture.h"
 #include "tests/devices/print_test_support.h"
-#include "tests/support/sane_config.h"
 #include "tests/workflows/bmp_fixture.h"
+#include "tests/workflows/workflow_fixture.h"
 #include "ui/button_controls.h"
 #include "ui/list_controls.h"
 #include "ui/text_controls.h"
@@ -22,25 +20,11 @@ using namespace Qt::StringLiterals;
 namespace vantrel::test {
 namespace {
 
-class CopyWorkflowTest : public ::testing::Test, public MainWindowFixture {
+class CopyWorkflowTest : public ::testing::Test, public WorkflowFixture {
 protected:
-    void SetUp() override { workflows::workflowState() = {}; }
-    void TearDown() override {
-        main_.reset();
-        workflows::workflowState() = {};
-    }
-
     void startWithSane(const std::vector<SaneSetting>& testConf = {}) {
-        useSaneTestConfig(testConf);
-        main_ = std::make_unique<app::MainWindow>(
-            app::ProgramPaths(sandbox_.path()),
-            devices::ManagerLibrary::fromFile(VANTREL_TWAIN_DSM_PATH));
-        main_->create();
-        QTest::mouseClick(&control<ui::Button>(control::kRefreshButton), Qt::LeftButton);
-        auto& devices = control<ui::DropDownList>(control::kDeviceList);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return devices.count() > 0; }, 10000));
-        devices.setSelection(0);
-        control<ui::EditBox>(control::kResolutionBox).setContent(u"30"_s);
+        WorkflowFixture::startWithSane(testConf);
+        chooseTestScanner(30);
     }
 
     // The print dialog accepts printing to a file, which the save dialog names.

@@ -1,12 +1,10 @@
 // The toolbar's commands on the real main window: pages on the preview in each display mode,
 // saving, the continuous loops with the SANE test scanner, and waits that end when a scan fails.
 
-#include "devices/manager_library.h"
 #include "imaging/bitmap.h"
-#include "tests/app/main_window_fixture.h"
 #include "tests/support/recording_desktop.h"
-#include "tests/support/sane_config.h"
 #include "tests/workflows/bmp_fixture.h"
+#include "tests/workflows/workflow_fixture.h"
 #include "ui/button_controls.h"
 #include "ui/container_controls.h"
 #include "ui/list_controls.h"
@@ -31,40 +29,8 @@ constexpr std::uint32_t kRed = 0x0000FF;
 constexpr std::uint32_t kBlue = 0xFF0000;
 constexpr std::uint32_t kBlack = 0x000000;
 
-class ScanWorkflowTest : public ::testing::Test, public MainWindowFixture {
+class ScanWorkflowTest : public ::testing::Test, public WorkflowFixture {
 protected:
-    void SetUp() override { workflows::workflowState() = {}; }
-    void TearDown() override {
-        main_.reset();
-        workflows::workflowState() = {};
-    }
-
-    // The main window with our source manager over SANE's test scanner; `testConf` changes lines
-    // of the project's test.conf (for example to make every scan fail).
-    void startWithSane(const std::vector<SaneSetting>& testConf = {}) {
-        useSaneTestConfig(testConf);
-        main_ = std::make_unique<app::MainWindow>(
-            app::ProgramPaths(sandbox_.path()),
-            devices::ManagerLibrary::fromFile(VANTREL_TWAIN_DSM_PATH));
-        main_->create();
-    }
-
-    void startWithoutScanner() {
-        main_ = std::make_unique<app::MainWindow>(
-            app::ProgramPaths(sandbox_.path()),
-            devices::ManagerLibrary::fromFile(sandbox_ / "no-manager.so"));
-        main_->create();
-    }
-
-    // Refreshes the device list and picks the first test scanner, colour at `dpi`.
-    void chooseTestScanner(int dpi) {
-        QTest::mouseClick(&control<ui::Button>(control::kRefreshButton), Qt::LeftButton);
-        auto& devices = control<ui::DropDownList>(control::kDeviceList);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return devices.count() > 0; }, 10000));
-        devices.setSelection(0);
-        control<ui::EditBox>(control::kResolutionBox).setContent(QString::number(dpi));
-    }
-
     void clickToolbar(int index) { main_->scanWorkflow().OnToolbarClick(index); }
 
     imaging::DrawingSurface& surface() { return workflows::previewSurface(window()); }
