@@ -8,29 +8,12 @@
 #include "ui/text_controls.h"
 #include "ui/window.h"
 #include "workflows/control_names.h"
+#include "workflows/panel.h"
 #include "workflows/picture_output.h"
 
-#include <QWidget>
 #include <filesystem>
-#include <optional>
 
 namespace vantrel::app {
-namespace {
-
-// The preview panel is moved inside the preview frame's client area.
-void movePreviewPanel(ui::Window& window, std::optional<int> left, std::optional<int> top) {
-    auto& frame = window.control<ui::PictureBox>(control::kPreviewFrame);
-    auto* panel = dynamic_cast<QWidget*>(window.find(control::kPreviewSurface));
-    if (!panel) {
-        return;
-    }
-    const QPoint origin = frame.clientOrigin();
-    const QPoint now = panel->pos() - origin;
-    panel->move(origin + QPoint(left.value_or(now.x()), top.value_or(now.y())));
-}
-
-} // namespace
-
 void OptionHandlers::bind() {
     using ui::EventKind;
     auto on = [this](std::string_view name, EventKind kind, void (OptionHandlers::*handler)()) {
@@ -62,13 +45,15 @@ void OptionHandlers::OnClearBackgroundClicked() {
 }
 
 void OptionHandlers::OnPreviewHScroll() {
-    movePreviewPanel(window_, -window_.control<ui::ScrollBar>(control::kPreviewHScroll).position(),
-                     std::nullopt);
+    workflows::movePreviewPanel(
+        window_, -window_.control<ui::ScrollBar>(control::kPreviewHScroll).position(),
+        std::nullopt);
 }
 
 void OptionHandlers::OnPreviewVScroll() {
-    movePreviewPanel(window_, std::nullopt,
-                     -window_.control<ui::ScrollBar>(control::kPreviewVScroll).position());
+    workflows::movePreviewPanel(
+        window_, std::nullopt,
+        -window_.control<ui::ScrollBar>(control::kPreviewVScroll).position());
 }
 
 void OptionHandlers::OnSavedFileDoubleClicked() {

@@ -22,8 +22,14 @@ void sizePanelToPage(ui::Window& window, int width, int height) {
     horizontal.setMaximumPosition(panel.width() - horizontal.width());
     // Setting a range clamps the bar's position silently; the panel follows it, so that a smaller
     // page is never left scrolled out of sight.
+    movePreviewPanel(window, -horizontal.position(), -vertical.position());
+}
+
+void movePreviewPanel(ui::Window& window, std::optional<int> left, std::optional<int> top) {
+    auto& panel = window.control<ui::DrawingSurfaceWidget>(control::kPreviewSurface);
     const QPoint origin = window.control<ui::PictureBox>(control::kPreviewFrame).clientOrigin();
-    panel.move(origin - QPoint(horizontal.position(), vertical.position()));
+    const QPoint now = panel.pos() - origin;
+    panel.move(origin + QPoint(left.value_or(now.x()), top.value_or(now.y())));
 }
 
 void drawOnPanel(ui::Window& window, imaging::PictureHandle picture, imaging::DrawMode mode) {

@@ -5,6 +5,8 @@
 #include "imaging/drawing_surface.h"
 #include "imaging/picture_registry.h"
 
+#include <optional>
+
 namespace vantrel::ui {
 class Window;
 }
@@ -16,6 +18,10 @@ imaging::DrawingSurface& previewSurface(ui::Window& window);
 // Sizes the panel to a page and sets the scroll ranges to the part that does not fit the
 // viewport; the panel is placed where the scroll bars now stand.
 void sizePanelToPage(ui::Window& window, int width, int height);
+
+// Places the panel's top-left corner at (left, top) of the preview frame's client area; an
+// omitted coordinate stays as it is.
+void movePreviewPanel(ui::Window& window, std::optional<int> left, std::optional<int> top);
 
 // Draws `picture` at (0, 0) stretched to the panel's size.
 void drawOnPanel(ui::Window& window, imaging::PictureHandle picture, imaging::DrawMode mode);
