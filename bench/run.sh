@@ -11,3 +11,4 @@ shift
 "$build/bench/vantrel_drawing_bench" "$@"
 "$build/bench/vantrel_scanner_bench" "$@"
 "$build/bench/vantrel_workflow_bench"
+"$build/bench/vantrel_cycle_bench"

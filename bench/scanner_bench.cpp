@@ -5,8 +5,7 @@
 // Large blocks are kept out of the heap (fixed mmap threshold) so freed pages leave the process
 // and the peak of one transfer can be read from the kernel's high-water mark.
 
-#include "devices/twain_control.h"
-#include "ui/window.h"
+#include "bench/test_scanner.h"
 
 #include <QCoreApplication>
 #include <benchmark/benchmark.h>
@@ -20,66 +19,14 @@
 
 namespace {
 
-using vantrel::devices::AcquisitionEnd;
-using vantrel::devices::ManagerLibrary;
-using vantrel::devices::TwainControl;
+using vantrel::bench::TestScanner;
+using vantrel::bench::useSaneTestScanner;
 
 constexpr int kResolution = 300;
 
-struct Pages final : vantrel::ui::EventSink {
-    void deliverEvent(std::string_view, vantrel::ui::EventKind kind,
-                      const vantrel::ui::EventArgs& args) override {
-        if (kind == vantrel::ui::EventKind::PictureAcquired) {
-            ++count;
-            bytes = args.bytes.size();
-        }
-    }
-    int count = 0;
-    std::size_t bytes = 0;
-};
-
-struct Scanner {
-    Scanner() {
-        component.attach(&pages);
-        control.setAcquisitionEndedHandler([this](const AcquisitionEnd&) { ended = true; });
-        control.Initialize();
-    }
-    // One page from Acquire to PictureAcquired; false when none came.
-    bool scanOnce() {
-        control.SelectSource(false, 0);
-        control.setXResolution(kResolution);
-        control.setYResolution(control.XResolution());
-        control.setPixelType(2);
-        ended = false;
-        const int before = pages.count;
-        if (!control.Acquire(false)) {
-            return false;
-        }
-        while (pages.count == before && !ended) {
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        }
-        return pages.count != before;
-    }
-    Pages pages;
-    vantrel::ui::Component component{"数码设备1", ""};
-    TwainControl control{&component, ManagerLibrary::fromFile(VANTREL_TWAIN_DSM_PATH)};
-    bool ended = false;
-};
-
-Scanner* scanner = nullptr;
+TestScanner* scanner = nullptr;
 double scannerSeconds = 0;
 double scanimageSeconds = 0;
-
-std::string configDir() {
-    static const std::string dir = [] {
-        char pattern[] = "/tmp/vantrel-bench-sane-XXXXXX";
-        const std::string made = mkdtemp(pattern);
-        std::filesystem::copy_file(VANTREL_SANE_CONFIG_DIR "/dll.conf", made + "/dll.conf");
-        std::filesystem::copy_file(VANTREL_SANE_CONFIG_DIR "/test.conf", made + "/test.conf");
-        return made;
-    }();
-    return dir;
-}
 
 long statusKiB(const char* field) {
     std::ifstream status("/proc/self/status");
@@ -101,7 +48,7 @@ void BM_AcquireToPictureAcquired(benchmark::State& state) {
         state.SetIterationTime(
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
-    state.counters["page_MB"] = static_cast<double>(scanner->pages.bytes) / 1e6;
+    state.counters["page_MB"] = static_cast<double>(scanner->lastPageSize()) / 1e6;
 }
 // A fixed, small number of pages: SANE's test backend cancels its reader thread asynchronously at
 // the end of each frame, which in a long run of scans in one process can leave a malloc lock held
@@ -112,8 +59,8 @@ BENCHMARK(BM_AcquireToPictureAcquired)
     ->Iterations(10);
 
 void BM_ScanimagePnm(benchmark::State& state) {
-    const std::string out = configDir() + "/page.pnm";
-    const std::string command = "SANE_CONFIG_DIR=" + configDir() +
+    const std::string out = useSaneTestScanner() + "/page.pnm";
+    const std::string command = "SANE_CONFIG_DIR=" + useSaneTestScanner() +
                                 " scanimage -d test:0 --mode Color --resolution " +
                                 std::to_string(kResolution) + " --format=pnm -o " + out;
     for (auto _ : state) {
@@ -147,10 +94,10 @@ public:
 
 int main(int argc, char** argv) {
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
-    setenv("SANE_CONFIG_DIR", configDir().c_str(), 1);
+    useSaneTestScanner();
     QCoreApplication application(argc, argv);
     benchmark::Initialize(&argc, argv);
-    Scanner instance;
+    TestScanner instance(kResolution);
     scanner = &instance;
 
     // Peak memory of the first transfer in this process: reset the high-water mark, scan once.
@@ -159,7 +106,7 @@ int main(int argc, char** argv) {
     const long baseline = statusKiB("VmRSS:");
     const bool scanned = instance.scanOnce();
     const long peak = statusKiB("VmHWM:");
-    const double pageBytes = static_cast<double>(instance.pages.bytes);
+    const double pageBytes = static_cast<double>(instance.lastPageSize());
 
     Collector reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
@@ -179,6 +126,6 @@ int main(int argc, char** argv) {
             scannerSeconds * 1e3, scanimageSeconds * 1e3, scannerSeconds / scanimageSeconds,
             limit * 1e3, scannerSeconds <= limit ? "met" : "NOT met");
     }
-    std::filesystem::remove_all(configDir());
+    std::filesystem::remove_all(useSaneTestScanner());
     return 0;
 }

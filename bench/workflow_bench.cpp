@@ -77,11 +77,13 @@ void bareLoop(std::vector<std::uint8_t>& bytes, int width, int height) {
     }
 }
 
-long peakKilobytes() {
+// VmHWM (peak) or VmRSS (now) of this process, in KiB.
+long statusKilobytes(const char* field) {
     std::ifstream status("/proc/self/status");
+    const std::string prefix = std::string(field) + ":";
     for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmHWM:", 0) == 0) {
-            return std::strtol(line.c_str() + 6, nullptr, 10);
+        if (line.rfind(prefix, 0) == 0) {
+            return std::strtol(line.c_str() + prefix.size(), nullptr, 10);
         }
     }
     return -1;
@@ -105,19 +107,23 @@ struct Window {
     }
 };
 
+// One 600 dpi page as a scan delivers it: the page's bytes live while PictureAcquired is handled
+// (overlay mode) and are gone before the page is saved as JPG, as with the scanner component.
+// Prints the resident memory the program had before the page arrived and its peak afterwards.
 int memoryRun() {
-    const auto page = a4Page(600);
-    const long before = peakKilobytes();
+    Window window(true);
+    auto page = a4Page(600);
+    const long pageKb = static_cast<long>(page.size() / 1024);
+    std::ofstream("/proc/self/clear_refs") << "5"; // the peak restarts from what is resident now
+    const long before = statusKilobytes("VmRSS") - pageKb;
     {
-        Window window(true);
         auto& workflow = window.main->scanWorkflow();
-        const int width = 4960;
-        const int height = 7016;
-        workflow.OnPageAcquired(page, width, height);
+        workflow.OnPageAcquired(page, 4960, 7016);
+        page = std::vector<std::uint8_t>(); // the scanner component frees the page here
         window.main->window().control<ui::DropDownList>(control::kFormatList).setSelection(0);
         window.main->window().control<ui::Button>(control::kSaveButton).click();
     }
-    std::printf("%ld %ld\n", before, peakKilobytes());
+    std::printf("%ld %ld\n", before, statusKilobytes("VmHWM"));
     return 0;
 }
 
@@ -158,6 +164,16 @@ int main(int argc, char** argv) {
     const double passAlone =
         millisecondsOf([&] { workflows::SnapNearColour(page, 0, false, kTolerance, silent); }, 7);
     std::printf("  (pass without progress display   %8.1f ms)\n", passAlone);
+    const double progressAlone = millisecondsOf(
+        [&] {
+            progress.begin();
+            for (int x = 1; x <= width; ++x) {
+                progress.columnDone(x, width);
+            }
+            progress.end();
+        },
+        7);
+    std::printf("  (progress display alone          %8.1f ms)\n", progressAlone);
 
     Window overlay(true);
     overlay.main->window().show();
@@ -179,8 +195,8 @@ int main(int argc, char** argv) {
     if (child && std::fscanf(child, "%ld %ld", &before, &peak) == 2) {
         const double pageKb = 3.0 * 4960 * 7016 / 1024.0;
         const double ratio = (peak - before) / pageKb;
-        std::printf("  600 dpi page through overlay and JPG save: peak +%ld KiB = %.2fx page "
-                    "(bar 5x) %s\n",
+        std::printf("  600 dpi page through overlay and JPG save: peak +%ld KiB = %.2fx page, "
+                    "the page included (bar 5x) %s\n",
                     peak - before, ratio, ratio <= 5.0 ? "ok" : "OVER");
     }
     if (child) {

@@ -73,8 +73,7 @@ void Bitmap::fail(const char* message) {
 }
 
 void Bitmap::discardImage() {
-    block_.reset();
-    blockSize_ = 0;
+    file_ = {};
     width_ = height_ = 0;
     bitCount_ = 0;
     colourCount_ = 0;
@@ -146,71 +145,100 @@ bool Bitmap::loadData(std::span<const std::uint8_t> file) {
     }
 
     const std::size_t tableBytes = 4 * static_cast<std::size_t>(k);
-    const std::size_t size = kInfoHeaderSize + tableBytes + static_cast<std::size_t>(pixelBytes);
-    // Every byte is written below, so the block is not zero-filled first.
-    std::unique_ptr<std::uint8_t[]> block(new (std::nothrow) std::uint8_t[size]);
-    if (!block) {
+    std::vector<std::uint8_t> image;
+    try {
+        // Reserved and then filled by appending: no zero-fill of a page-sized buffer first.
+        image.reserve(kFileHeaderSize + kInfoHeaderSize + tableBytes +
+                      static_cast<std::size_t>(pixelBytes));
+        image.resize(kFileHeaderSize);
+        image.insert(image.end(), header, header + kInfoHeaderSize);
+        if (headerSize == kInfoHeaderSize) {
+            const std::uint8_t* table = data + kFileHeaderSize + kInfoHeaderSize;
+            image.insert(image.end(), table, table + tableBytes);
+        } else {
+            // Core entries are three bytes (blue, green, red); the length check covered 4*K.
+            const std::uint8_t* entry = data + kFileHeaderSize + kCoreHeaderSize;
+            for (std::int64_t i = 0; i < k; ++i, entry += 3) {
+                image.insert(image.end(), {entry[0], entry[1], entry[2], std::uint8_t{0}});
+            }
+        }
+        const std::uint8_t* bits = data + u32(data + 10);
+        image.insert(image.end(), bits, bits + pixelBytes);
+    } catch (const std::bad_alloc&) {
         return refuse();
     }
-    std::memcpy(block.get(), header, kInfoHeaderSize);
-    std::uint8_t* table = block.get() + kInfoHeaderSize;
-    if (headerSize == kInfoHeaderSize) {
-        std::memcpy(table, data + kFileHeaderSize + kInfoHeaderSize, tableBytes);
-    } else {
-        // Core entries are three bytes (blue, green, red); the length check above covered 4*K.
-        const std::uint8_t* src = data + kFileHeaderSize + kCoreHeaderSize;
-        for (std::size_t i = 0; i < static_cast<std::size_t>(k); ++i) {
-            std::memcpy(table + 4 * i, src + 3 * i, 3);
-            table[4 * i + 3] = 0;
-        }
-    }
-    std::memcpy(table + tableBytes, data + u32(data + 10), static_cast<std::size_t>(pixelBytes));
 
-    block_ = std::move(block);
-    blockSize_ = size;
+    file_ = std::move(image);
+    std::uint8_t* block = file_.data() + kFileHeaderSize;
     width_ = width;
     height_ = height;
     bitCount_ = bitCount;
     colourCount_ = static_cast<std::uint32_t>(k);
     stride_ = static_cast<std::size_t>(stride);
-    table_ = table;
-    pixels_ = table + tableBytes;
+    table_ = block + kInfoHeaderSize;
+    pixels_ = block + kInfoHeaderSize + tableBytes;
+    return true;
+}
+
+std::size_t Bitmap::fileSize() const {
+    const std::size_t rows = height_ < 0 ? -static_cast<std::int64_t>(height_) : height_;
+    return kFileHeaderSize + kInfoHeaderSize + 4 * std::size_t{colourCount_} + stride_ * rows;
+}
+
+// Fills the 14 bytes kept in front of the block; false when bfSize could not say the size.
+bool Bitmap::writeFileHeader() {
+    const std::size_t total = fileSize();
+    if (total > 0xFFFFFFFFu) {
+        return false;
+    }
+    std::uint8_t* h = file_.data();
+    std::memset(h, 0, kFileHeaderSize);
+    h[0] = 'B';
+    h[1] = 'M';
+    put32(h + 2, static_cast<std::uint32_t>(total));
+    put32(h + 10, static_cast<std::uint32_t>(kFileHeaderSize + kInfoHeaderSize +
+                                             4 * std::size_t{colourCount_}));
     return true;
 }
 
 std::vector<std::uint8_t> Bitmap::getData() {
     clearError();
-    if (!block_) {
+    if (!hasImage()) {
         fail(kNoImage);
         return {};
     }
-    const std::size_t tableBytes = 4 * std::size_t{colourCount_};
-    const std::size_t rows = height_ < 0 ? -static_cast<std::int64_t>(height_) : height_;
-    const std::size_t pixelBytes = stride_ * rows;
-    const std::size_t total = kFileHeaderSize + kInfoHeaderSize + tableBytes + pixelBytes;
-    std::uint8_t fileHeader[kFileHeaderSize] = {'B', 'M'};
-    put32(fileHeader + 2, static_cast<std::uint32_t>(total));
-    put32(fileHeader + 10,
-          static_cast<std::uint32_t>(kFileHeaderSize + kInfoHeaderSize + tableBytes));
-    std::vector<std::uint8_t> out;
+    if (!writeFileHeader()) {
+        fail(kNoBuffer);
+        return {};
+    }
     try {
-        if (total > 0xFFFFFFFFu) { // bfSize could not say it
-            throw std::bad_alloc();
-        }
-        // Reserved and then filled by copying: no zero-fill of a page-sized buffer first.
-        out.reserve(total);
-        out.insert(out.end(), fileHeader, fileHeader + kFileHeaderSize);
-        out.insert(out.end(), block_.get(), block_.get() + (total - kFileHeaderSize));
+        // Pixel bytes beyond the last row (a padded source file) are not part of the result.
+        return {file_.begin(), file_.begin() + static_cast<std::ptrdiff_t>(fileSize())};
     } catch (const std::bad_alloc&) {
         fail(kNoBuffer);
         return {};
     }
+}
+
+std::vector<std::uint8_t> Bitmap::takeData() {
+    clearError();
+    if (!hasImage()) {
+        fail(kNoImage);
+        return {};
+    }
+    if (!writeFileHeader()) {
+        fail(kNoBuffer);
+        return {};
+    }
+    std::vector<std::uint8_t> out = std::move(file_);
+    out.resize(fileSize()); // only ever shrinks: no reallocation
+    discardImage();
     return out;
 }
 
 std::int32_t Bitmap::getWidth() {
     clearError();
-    if (!block_) {
+    if (!hasImage()) {
         fail(kNoImage);
         return -1;
     }
@@ -219,7 +247,7 @@ std::int32_t Bitmap::getWidth() {
 
 std::int32_t Bitmap::getHeight() {
     clearError();
-    if (!block_) {
+    if (!hasImage()) {
         fail(kNoImage);
         return -1;
     }

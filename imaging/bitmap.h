@@ -45,6 +45,9 @@ public:
     // The image as a complete BMP file (14-byte file header, 40-byte info header, colour table,
     // rows); empty on failure. The caller owns the result.
     std::vector<std::uint8_t> getData();
+    // The same bytes as getData(), handed over without copying the image: the object is left
+    // without an image (as after a failed load), so a page-sized pass needs one buffer, not two.
+    std::vector<std::uint8_t> takeData();
 
     std::int32_t getWidth();  // biWidth, or -1
     std::int32_t getHeight(); // biHeight, or -1
@@ -64,6 +67,14 @@ public:
     bool forEachPixel(F&& f) {
         return forEachPixel(0, width_, std::forward<F>(f));
     }
+
+    // For 24- and 32-bit images: runs `f(std::uint8_t* first, std::size_t count, std::size_t
+    // step)` once per row, top row first, over the columns [x0, x1); `first` is the blue byte of
+    // pixel x0 and pixels lie `step` bytes apart, stored blue, green, red. A pixel pass written
+    // on these runs needs no colour conversion per pixel. Returns false and visits nothing for
+    // other bit counts, or failing as forEachPixel does.
+    template <class F>
+    bool forEachDirectRun(std::int32_t x0, std::int32_t x1, F&& f);
 
     // NUL-terminated, at most 255 bytes, UTF-8; empty after a successful operation.
     const char* errorText() const { return errorText_.data(); }
@@ -105,8 +116,12 @@ private:
     std::int64_t nearestIndex(Colour colour);
     bool setIndex(std::uint8_t* rowBytes, std::int32_t x, std::int64_t index);
 
-    std::unique_ptr<std::uint8_t[]> block_; // 40-byte header, 4*K colour table, pixel bytes
-    std::size_t blockSize_ = 0;
+    bool hasImage() const { return !file_.empty(); }
+    std::size_t fileSize() const;
+    bool writeFileHeader();
+    // Room for the 14-byte file header (written by getData/takeData), then the block: 40-byte
+    // header, 4*K colour table, pixel bytes. Kept as a file so that takeData() can hand it over.
+    std::vector<std::uint8_t> file_;
     // Decoded once at load; the header never changes while the image lives.
     std::int32_t width_ = 0;
     std::int32_t height_ = 0;
@@ -178,7 +193,7 @@ inline bool Bitmap::writeAt(std::uint8_t* r, std::int32_t x, Colour colour) {
 
 inline Colour Bitmap::getPixel(std::int32_t x, std::int32_t y) {
     clearError();
-    if (!block_) {
+    if (!hasImage()) {
         fail(kNoImage);
         return 0;
     }
@@ -191,7 +206,7 @@ inline Colour Bitmap::getPixel(std::int32_t x, std::int32_t y) {
 
 inline bool Bitmap::setPixel(std::int32_t x, std::int32_t y, Colour colour) {
     clearError();
-    if (!block_) {
+    if (!hasImage()) {
         fail(kNoImage);
         return false;
     }
@@ -205,7 +220,7 @@ inline bool Bitmap::setPixel(std::int32_t x, std::int32_t y, Colour colour) {
 template <class F>
 bool Bitmap::forEachPixel(std::int32_t x0, std::int32_t x1, F&& f) {
     clearError();
-    if (!block_) {
+    if (!hasImage()) {
         fail(kNoImage);
         return false;
     }
@@ -242,6 +257,28 @@ bool Bitmap::forEachPixel(std::int32_t x0, std::int32_t x1, F&& f) {
         }
     }
     return ok;
+}
+
+template <class F>
+bool Bitmap::forEachDirectRun(std::int32_t x0, std::int32_t x1, F&& f) {
+    clearError();
+    if (!hasImage()) {
+        fail(kNoImage);
+        return false;
+    }
+    if (x0 < 0 || x1 < x0 || x1 > width_ || height_ < 0) {
+        fail(kOutOfRange);
+        return false;
+    }
+    if (bitCount_ != 24 && bitCount_ != 32) {
+        return false;
+    }
+    const std::size_t step = bitCount_ / 8;
+    const auto count = static_cast<std::size_t>(x1 - x0);
+    for (std::int32_t y = 0; y < height_; ++y) {
+        f(row(y) + step * static_cast<std::size_t>(x0), count, step);
+    }
+    return true;
 }
 
 } // namespace vantrel::imaging

@@ -12,7 +12,10 @@
 
 namespace vantrel::imaging {
 
-std::unique_ptr<PictureObject> decodeBmpPicture(Bytes b) {
+namespace {
+
+// `owner`, when given, holds the bytes of `b` and may be taken over for the pixel block.
+std::unique_ptr<PictureObject> decodeBmp(Bytes b, std::vector<std::uint8_t>* owner) {
     if (b.size() < 14 + 12) {
         return nullptr;
     }
@@ -73,14 +76,19 @@ std::unique_ptr<PictureObject> decodeBmpPicture(Bytes b) {
     picture->height = static_cast<int>(rows);
     picture->stride = (std::size_t(width) * 3 + 3) & ~std::size_t{3};
     const std::size_t stride = picture->stride;
-    picture->pixels = PixelBlock(stride * std::size_t(rows));
-    std::uint8_t* block = picture->pixels.data();
     const std::uint8_t* src = b.data() + offBits;
-
     if (bits == 24 && !topDown && srcStride == stride && size - offBits >= stride * rows) {
-        std::memcpy(block, src, stride * std::size_t(rows)); // the same layout: one copy
+        // The same layout: the file's rows are the block, taken over or copied once.
+        if (owner) {
+            picture->pixels = PixelBlock::adopt(std::move(*owner), offBits, stride * rows);
+        } else {
+            picture->pixels = PixelBlock(stride * std::size_t(rows));
+            std::memcpy(picture->pixels.data(), src, stride * std::size_t(rows));
+        }
         return picture;
     }
+    picture->pixels = PixelBlock(stride * std::size_t(rows));
+    std::uint8_t* block = picture->pixels.data();
     const auto w = static_cast<std::size_t>(width);
     for (std::int64_t r = 0; r < rows; ++r) {
         const std::uint8_t* in = src + std::uint64_t(r) * srcStride;
@@ -108,6 +116,16 @@ std::unique_ptr<PictureObject> decodeBmpPicture(Bytes b) {
         std::memset(out + w * 3, 0, stride - w * 3);
     }
     return picture;
+}
+
+} // namespace
+
+std::unique_ptr<PictureObject> decodeBmpPicture(Bytes bytes) {
+    return decodeBmp(bytes, nullptr);
+}
+
+std::unique_ptr<PictureObject> decodeBmpPicture(std::vector<std::uint8_t>&& file) {
+    return decodeBmp(file, &file);
 }
 
 } // namespace vantrel::imaging

@@ -113,4 +113,11 @@ std::unique_ptr<PictureObject> decodePictureBytes(Bytes bytes) {
     return nullptr;
 }
 
+std::unique_ptr<PictureObject> decodePictureBytes(std::vector<std::uint8_t>&& bytes) {
+    if (detectPictureKind(bytes) == PictureKind::Bmp) {
+        return decodeBmpPicture(std::move(bytes));
+    }
+    return decodePictureBytes(Bytes(bytes));
+}
+
 } // namespace vantrel::imaging

@@ -29,19 +29,33 @@ enum class PictureKind {
     Png = 8,
 };
 
-// A heap block whose bytes start undefined (the decoders write every byte they use).
+// A heap block whose bytes start undefined (the decoders write every byte they use), or a part of
+// a buffer taken over from the caller (a BMP file whose rows already have the block's layout).
 class PixelBlock {
 public:
     PixelBlock() = default;
     explicit PixelBlock(std::size_t size)
-        : data_(std::make_unique_for_overwrite<std::uint8_t[]>(size))
+        : owned_(std::make_unique_for_overwrite<std::uint8_t[]>(size))
+        , data_(owned_.get())
         , size_(size) {}
-    std::uint8_t* data() { return data_.get(); }
-    const std::uint8_t* data() const { return data_.get(); }
+    // The `size` bytes at `offset` of `buffer`, which the block keeps without copying.
+    static PixelBlock adopt(std::vector<std::uint8_t>&& buffer, std::size_t offset,
+                            std::size_t size) {
+        PixelBlock block;
+        block.adopted_ = std::move(buffer);
+        block.data_ = block.adopted_.data() + offset;
+        block.size_ = size;
+        return block;
+    }
+    std::uint8_t* data() { return data_; }
+    const std::uint8_t* data() const { return data_; }
     std::size_t size() const { return size_; }
 
 private:
-    std::unique_ptr<std::uint8_t[]> data_;
+    // Moving either owner keeps its heap buffer, so data_ stays valid across moves.
+    std::unique_ptr<std::uint8_t[]> owned_;
+    std::vector<std::uint8_t> adopted_;
+    std::uint8_t* data_ = nullptr;
     std::size_t size_ = 0;
 };
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <vector>
 
 namespace vantrel::imaging {
 
@@ -19,10 +20,15 @@ std::optional<PictureKind> detectPictureKind(Bytes bytes);
 
 // Detection, then the decoder of that kind.
 std::unique_ptr<PictureObject> decodePictureBytes(Bytes bytes);
+// The same, free to take over the buffer instead of copying it (see decodeBmpPicture).
+std::unique_ptr<PictureObject> decodePictureBytes(std::vector<std::uint8_t>&& bytes);
 
 // Uncompressed BMP with 1, 4, 8, 24 or 32 bits per pixel (40-byte or later info header, or the
 // 12-byte core header); stored as 24-bit rows.
 std::unique_ptr<PictureObject> decodeBmpPicture(Bytes bytes);
+// The same; a 24-bit bottom-up file whose rows already have the stored layout (a scanned page,
+// the panel's content) lends its buffer to the picture instead of being copied into a new one.
+std::unique_ptr<PictureObject> decodeBmpPicture(std::vector<std::uint8_t>&& file);
 // JPEG (libjpeg-turbo) into 24-bit rows; greyscale is widened, CMYK is refused.
 std::unique_ptr<PictureObject> decodeJpegPicture(Bytes bytes);
 // PNG (libpng simplified interface) into 32-bit blue-green-red-alpha.

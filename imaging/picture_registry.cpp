@@ -66,12 +66,15 @@ PictureHandle LoadPicture(std::span<const std::uint8_t> bytes) {
     return pictureRegistry().add(decodePictureBytes(bytes));
 }
 
+PictureHandle LoadPicture(std::vector<std::uint8_t>&& bytes) {
+    return pictureRegistry().add(decodePictureBytes(std::move(bytes)));
+}
+
 PictureHandle LoadPicture(const std::filesystem::path& file) {
     if (file.empty()) {
         return 0;
     }
-    const std::vector<std::uint8_t> bytes = readWholeFile(file);
-    return LoadPicture(std::span<const std::uint8_t>(bytes));
+    return LoadPicture(readWholeFile(file));
 }
 
 void UnloadPicture(PictureHandle handle) {

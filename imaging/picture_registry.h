@@ -13,6 +13,7 @@
 #include <memory>
 #include <span>
 #include <unordered_map>
+#include <vector>
 
 namespace vantrel::imaging {
 
@@ -40,6 +41,8 @@ PictureRegistry& pictureRegistry();
 // Decodes picture bytes (BMP, JPEG, PNG, GIF, icon, cursor, PCX) and registers the picture;
 // 0 for an empty buffer, an unknown format or a failed decode.
 PictureHandle LoadPicture(std::span<const std::uint8_t> bytes);
+// The same, taking over the buffer where it can instead of copying it (a page-sized BMP).
+PictureHandle LoadPicture(std::vector<std::uint8_t>&& bytes);
 // The same for a file; 0 also for an empty name and a file that cannot be read.
 PictureHandle LoadPicture(const std::filesystem::path& file);
 // Frees a registered picture; 0 and unknown handles are ignored.

@@ -129,7 +129,8 @@ fs::path resolveFinalSymlinks(const fs::path& file) {
     return path;
 }
 
-bool writeFileAtomically(const fs::path& target, std::span<const std::byte> bytes) {
+bool writeFileAtomically(const fs::path& target, std::span<const std::byte> bytes,
+                         Durability durability) {
     if (target.empty()) {
         return false;
     }
@@ -167,7 +168,8 @@ bool writeFileAtomically(const fs::path& target, std::span<const std::byte> byte
     }
     TempFile temp(tempPath, fd);
 
-    if (!writeAll(temp.fd(), bytes) || ::fsync(temp.fd()) != 0) {
+    const bool flushed = durability == Durability::Flushed;
+    if (!writeAll(temp.fd(), bytes) || (flushed && ::fsync(temp.fd()) != 0)) {
         return false;
     }
     mode_t mode = 0666 & ~currentUmask();
@@ -188,6 +190,9 @@ bool writeFileAtomically(const fs::path& target, std::span<const std::byte> byte
         return false;
     }
     temp.commit();
+    if (!flushed) {
+        return true;
+    }
 
     // Make the rename itself durable; the new content is complete either way.
     const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -198,8 +203,9 @@ bool writeFileAtomically(const fs::path& target, std::span<const std::byte> byte
     return true;
 }
 
-bool writeFileAtomically(const fs::path& target, std::string_view bytes) {
-    return writeFileAtomically(target, std::as_bytes(std::span(bytes.data(), bytes.size())));
+bool writeFileAtomically(const fs::path& target, std::string_view bytes, Durability durability) {
+    return writeFileAtomically(target, std::as_bytes(std::span(bytes.data(), bytes.size())),
+                               durability);
 }
 
 } // namespace vantrel::platform

@@ -18,9 +18,16 @@
 
 namespace vantrel::platform {
 
+// Whether the new content is flushed to disk before the rename. A scratch file whose content is
+// needed only for a moment (and is rewritten on every use) can skip the flush: it is still
+// replaced whole or not at all, but a crash may leave the earlier content.
+enum class Durability { Flushed, Cached };
+
 // Writes `bytes` to `target` atomically as described above. Returns false on any failure.
-bool writeFileAtomically(const std::filesystem::path& target, std::span<const std::byte> bytes);
-bool writeFileAtomically(const std::filesystem::path& target, std::string_view bytes);
+bool writeFileAtomically(const std::filesystem::path& target, std::span<const std::byte> bytes,
+                         Durability durability = Durability::Flushed);
+bool writeFileAtomically(const std::filesystem::path& target, std::string_view bytes,
+                         Durability durability = Durability::Flushed);
 
 // The path a write to `file` lands on: symbolic links in the last component are followed (a
 // dangling link gives the missing file it names). Stops after 40 links, like the kernel.

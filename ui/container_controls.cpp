@@ -61,8 +61,31 @@ void PictureBox::setAnimated(bool animated) {
 }
 
 void PictureBox::setPictureBytes(const QByteArray& bytes) {
-    bytes_ = bytes;
-    bytes_.detach(); // a private copy, whatever the caller does with its buffer
+    const std::span view(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                         std::size_t(bytes.size()));
+    showPicture(imaging::decodePictureBytes(view), bytes);
+}
+
+void PictureBox::setPicture(std::vector<std::uint8_t>&& bytes) {
+    QByteArray gif;
+    if (imaging::detectPictureKind(bytes) == imaging::PictureKind::Gif) {
+        gif = QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
+    }
+    showPicture(imaging::decodePictureBytes(std::move(bytes)), gif);
+}
+
+void PictureBox::clearPicture() {
+    showPicture(nullptr, {});
+}
+
+void PictureBox::showPicture(std::unique_ptr<imaging::PictureObject> picture, QByteArray gifBytes) {
+    animation_.reset(); // before the bytes it plays from go
+    picture_ = std::move(picture);
+    gifBytes_ = {};
+    if (picture_ && picture_->kind == imaging::PictureKind::Gif) {
+        gifBytes_ = std::move(gifBytes);
+        gifBytes_.detach(); // a private copy, whatever the caller does with its buffer
+    }
     restart();
 }
 
@@ -70,12 +93,10 @@ void PictureBox::restart() {
     animation_.reset();
     frame_ = QImage();
     framesShown_ = 0;
-    picture_ = imaging::decodePictureBytes(std::span(
-        reinterpret_cast<const std::uint8_t*>(bytes_.constData()), std::size_t(bytes_.size())));
     if (picture_ && picture_->kind == imaging::PictureKind::Gif && animated_ &&
-        PictureAnimation::isAnimated(bytes_)) {
+        PictureAnimation::isAnimated(gifBytes_)) {
         QPointer<PictureBox> self(this);
-        animation_ = std::make_unique<PictureAnimation>(bytes_, [self] {
+        animation_ = std::make_unique<PictureAnimation>(gifBytes_, [self] {
             // On the animation thread: ask the GUI thread to show the new frame.
             QMetaObject::invokeMethod(
                 self.data(),
@@ -113,10 +134,20 @@ QRect PictureBox::placement(QSize picture) const {
 }
 
 void PictureBox::renderStill() {
+    // Drawn when next needed (painted or read): a picture replaced before the box is painted,
+    // as in a run of scans, is never drawn, and the drawing waits for the event loop.
     still_ = QImage();
+    stillStale_ = true;
+    update();
+}
+
+void PictureBox::drawStillIfStale() const {
+    if (!stillStale_) {
+        return;
+    }
+    stillStale_ = false;
     const QSize client = contentsRect().size();
     if (!picture_ || animation_ || client.isEmpty()) {
-        update();
         return;
     }
     // Drawn as the panel draws pictures, over the background colour.
@@ -125,10 +156,10 @@ void PictureBox::renderStill() {
     imaging::DrawPictureToDC(*picture_, raster, r.x(), r.y(), r.width(), r.height(),
                              imaging::DrawMode::copy());
     still_ = view(raster).copy();
-    update();
 }
 
 QImage PictureBox::clientImage() const {
+    drawStillIfStale();
     QImage image(contentsRect().size(), QImage::Format_RGB32);
     image.fill(toQColor(background_));
     QPainter painter(&image);
@@ -145,6 +176,7 @@ void PictureBox::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     const QRect client = contentsRect();
     painter.setClipRect(client);
+    drawStillIfStale();
     if (!still_.isNull()) {
         painter.drawImage(client.topLeft(), still_);
     } else if (!frame_.isNull()) {

@@ -43,9 +43,13 @@ public:
     void setAnimated(bool animated);
 
     // Shows the picture held in `bytes` (BMP, JPEG, PNG, GIF, icon, cursor, PCX; the box keeps
-    // its own copy). Bytes that do not decode leave only the background showing.
+    // the decoded picture, and the bytes of a GIF for its animation, never the caller's buffer).
+    // Bytes that do not decode leave only the background showing.
     void setPictureBytes(const QByteArray& bytes);
-    const QByteArray& pictureBytes() const { return bytes_; }
+    // The same, taking over the buffer: a page-sized BMP becomes the picture without a copy.
+    void setPicture(std::vector<std::uint8_t>&& bytes);
+    // Lets the picture go (only the background shows), e.g. before a large one is made.
+    void clearPicture();
     bool hasPicture() const { return picture_ != nullptr || animation_ != nullptr; }
     bool isAnimating() const { return animation_ != nullptr; }
     int framesShown() const { return framesShown_; }
@@ -60,16 +64,20 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void showPicture(std::unique_ptr<imaging::PictureObject> picture, QByteArray gifBytes);
     void restart();
     QRect placement(QSize picture) const; // in client coordinates
     void renderStill();
+    void drawStillIfStale() const;
 
-    QByteArray bytes_;
+    QByteArray gifBytes_; // the picture's file when it is a GIF, for the animation
     std::uint32_t background_ = 0xFFFFFF;
     DisplayMode mode_ = DisplayMode::Stretched;
     bool animated_ = true;
     std::unique_ptr<imaging::PictureObject> picture_;
-    QImage still_; // the client area with the picture, rendered when something changes
+    // The client area with the picture, drawn again after something changed.
+    mutable QImage still_;
+    mutable bool stillStale_ = false;
     std::unique_ptr<PictureAnimation> animation_;
     QImage frame_;
     int framesShown_ = 0;

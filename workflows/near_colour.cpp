@@ -1,6 +1,7 @@
 #include "workflows/near_colour.h"
 
 #include "imaging/bitmap.h"
+#include "imaging/snap_to_key.h"
 #include "workflows/workflow_state.h"
 
 #include <algorithm>
@@ -18,13 +19,16 @@ bool IsNearColour(Colour colour, Colour key) {
     return IsNearColour(colour, key, workflowState().colourTolerance);
 }
 
-std::string progressText(std::int32_t done, std::int32_t width) {
+std::int64_t progressPercent(std::int32_t done, std::int32_t width) {
     if (width <= 0) {
-        return "0%";
+        return 0;
     }
     // round(done / width, 2) * 100 with halves rounded up, in exact integer arithmetic.
-    const std::int64_t percent = (200 * std::int64_t{done} + width) / (2 * std::int64_t{width});
-    return std::to_string(percent) + "%";
+    return (200 * std::int64_t{done} + width) / (2 * std::int64_t{width});
+}
+
+std::string progressText(std::int32_t done, std::int32_t width) {
+    return std::to_string(progressPercent(done, width)) + "%";
 }
 
 std::vector<std::uint8_t> SnapNearColour(std::span<const std::uint8_t> page, Colour colour,
@@ -39,7 +43,12 @@ std::vector<std::uint8_t> SnapNearColour(std::span<const std::uint8_t> page, Col
     const bool anyNear = tolerance > 0;
     for (std::int32_t x0 = 0; x0 < width; x0 += kColumnBlock) {
         const std::int32_t x1 = std::min(width, x0 + kColumnBlock);
-        if (anyNear) {
+        const bool direct =
+            anyNear && bitmap->forEachDirectRun(
+                           x0, x1, [&](std::uint8_t* first, std::size_t n, std::size_t step) {
+                               imaging::snapToKey(first, n, step, key, tolerance);
+                           });
+        if (anyNear && !direct) {
             const auto limit = static_cast<unsigned>(tolerance);
             bitmap->forEachPixel(x0, x1, [key, limit](Colour c) {
                 return static_cast<unsigned>(colourDistance(c, key) - 1) < limit ? key : c;
@@ -50,7 +59,7 @@ std::vector<std::uint8_t> SnapNearColour(std::span<const std::uint8_t> page, Col
         }
     }
     progress.end();
-    return width > 0 ? bitmap->getData() : std::vector<std::uint8_t>{};
+    return width > 0 ? bitmap->takeData() : std::vector<std::uint8_t>{};
 }
 
 } // namespace vantrel::workflows

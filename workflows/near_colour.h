@@ -45,6 +45,7 @@ protected:
 
 // The percentage shown after `done` of `width` columns: the ratio rounded to two decimal places
 // (halves up) times 100, as "33%", "67%", "100%".
+std::int64_t progressPercent(std::int32_t done, std::int32_t width);
 std::string progressText(std::int32_t done, std::int32_t width);
 
 // Returns the page (BMP file bytes) with every pixel near the key made exactly the key, as BMP

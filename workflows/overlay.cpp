@@ -18,9 +18,9 @@ imaging::PictureHandle OverlayMode(ui::Window& window, std::span<const std::uint
     imaging::UnloadPicture(current);
     auto& picker = window.control<ui::ColourPicker>(control::kTransparentColourPicker);
     ProgressPanel progress(window);
-    const auto snapped =
+    auto snapped =
         SnapNearColour(page, picker.colour(), true, workflowState().colourTolerance, progress);
-    const imaging::PictureHandle composed = imaging::LoadPicture(snapped);
+    const imaging::PictureHandle composed = imaging::LoadPicture(std::move(snapped));
     // The key is asked for as transparent explicitly, so a black key works as any other.
     drawOnPanel(window, composed, imaging::DrawMode::transparent(picker.colour()));
     showPanelInThumbnail(window);
@@ -38,8 +38,8 @@ imaging::PictureHandle BackgroundMode(ui::Window& window, std::span<const std::u
     imaging::UnloadPicture(background);
 
     ProgressPanel progress(window);
-    const auto snapped = SnapNearColour(page, 0, false, workflowState().colourTolerance, progress);
-    const imaging::PictureHandle drawn = imaging::LoadPicture(snapped);
+    auto snapped = SnapNearColour(page, 0, false, workflowState().colourTolerance, progress);
+    const imaging::PictureHandle drawn = imaging::LoadPicture(std::move(snapped));
     drawOnPanel(window, drawn, imaging::DrawMode::transparent(kWhite));
     imaging::UnloadPicture(drawn);
     imaging::UnloadPicture(current);

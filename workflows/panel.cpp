@@ -5,8 +5,6 @@
 #include "ui/window.h"
 #include "workflows/control_names.h"
 
-#include <QByteArray>
-
 namespace vantrel::workflows {
 
 imaging::DrawingSurface& previewSurface(ui::Window& window) {
@@ -38,12 +36,16 @@ void drawOnPanel(ui::Window& window, imaging::PictureHandle picture, imaging::Dr
 }
 
 void showInThumbnail(ui::Window& window, std::span<const std::uint8_t> page) {
-    window.control<ui::PictureBox>(control::kThumbnail)
-        .setPictureBytes(QByteArray(reinterpret_cast<const char*>(page.data()),
-                                    static_cast<qsizetype>(page.size())));
+    showInThumbnail(window, std::vector<std::uint8_t>(page.begin(), page.end()));
+}
+
+void showInThumbnail(ui::Window& window, std::vector<std::uint8_t>&& page) {
+    window.control<ui::PictureBox>(control::kThumbnail).setPicture(std::move(page));
 }
 
 void showPanelInThumbnail(ui::Window& window) {
+    // The earlier picture goes first, so that a page-sized thumbnail is never held twice.
+    window.control<ui::PictureBox>(control::kThumbnail).clearPicture();
     showInThumbnail(window, previewSurface(window).getPicture());
 }
 

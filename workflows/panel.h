@@ -29,5 +29,6 @@ void drawOnPanel(ui::Window& window, imaging::PictureHandle picture, imaging::Dr
 // The thumbnail shows the panel's content (or the given page bytes).
 void showPanelInThumbnail(ui::Window& window);
 void showInThumbnail(ui::Window& window, std::span<const std::uint8_t> page);
+void showInThumbnail(ui::Window& window, std::vector<std::uint8_t>&& page);
 
 } // namespace vantrel::workflows

@@ -43,13 +43,21 @@ void PictureOutput::SaveCurrentPicture() {
 
 void PictureOutput::save(Kind kind) {
     const std::string stem = MakeFileStem(localNow());
-    const std::vector<std::uint8_t> content = previewSurface(window_).getPicture();
+    std::vector<std::uint8_t> content = previewSurface(window_).getPicture();
 
     // A temporary file that could not be written must not be converted: it may still hold an
-    // earlier page, which would then be saved under the new name and reported as a success.
+    // earlier page, which would then be saved under the new name and reported as a success. It
+    // is read back at once, so it is not flushed to disk (that would cost more than the save).
     const bool written = platform::writeFileAtomically(
         temporaryPicture_,
-        std::string_view(reinterpret_cast<const char*>(content.data()), content.size()));
+        std::string_view(reinterpret_cast<const char*>(content.data()), content.size()),
+        platform::Durability::Cached);
+    // The conversion reads the temporary file, not these bytes: a scanned page's thumbnail takes
+    // them over now and otherwise they go, so a large page is not held twice while it is encoded.
+    if (kind == Kind::Scanned) {
+        showInThumbnail(window_, std::move(content));
+    }
+    content = std::vector<std::uint8_t>(); // (assigning {} would keep the capacity)
 
     const int format = window_.control<ui::DropDownList>(control::kFormatList).selection();
     if (format >= 0 && format < static_cast<int>(kExtensions.size())) {
@@ -85,10 +93,6 @@ void PictureOutput::save(Kind kind) {
         } else {
             tell("文件保存是失败,错误代码：" + std::to_string(result));
         }
-    }
-
-    if (kind == Kind::Scanned) {
-        showInThumbnail(window_, content);
     }
 }
 

@@ -9,17 +9,29 @@
 
 namespace vantrel::workflows {
 
+ui::Label& ProgressPanel::percentLabel() const {
+    return window_.control<ui::Label>(control::kProgressPercent);
+}
+
 void ProgressPanel::begin() {
-    window_.control<ui::Label>(control::kProgressPercent).setCaption(QStringLiteral("0%"));
+    label_ = &percentLabel();
+    label_->setCaption(QStringLiteral("0%"));
+    shownPercent_ = 0;
     auto& panel = window_.control<ui::PictureBox>(control::kProgressPanel);
     panel.raise();
     panel.show();
 }
 
 void ProgressPanel::columnDone(std::int32_t done, std::int32_t width) {
-    // QLabel repaints only when the text really changes: at most about a hundred times a pass.
-    window_.control<ui::Label>(control::kProgressPercent)
-        .setCaption(QString::fromStdString(progressText(done, width)));
+    // The text changes at most about a hundred times a pass; only then is it formatted and set.
+    const std::int64_t percent = progressPercent(done, width);
+    if (percent != shownPercent_) {
+        shownPercent_ = percent;
+        if (!label_) {
+            label_ = &percentLabel();
+        }
+        label_->setCaption(QString::fromStdString(progressText(done, width)));
+    }
     QCoreApplication::processEvents();
 }
 
@@ -30,7 +42,8 @@ void ProgressPanel::end() {
 }
 
 void ProgressPanel::setText(const char* text) {
-    window_.control<ui::Label>(control::kProgressPercent).setCaption(QString::fromUtf8(text));
+    shownPercent_ = -1;
+    percentLabel().setCaption(QString::fromUtf8(text));
 }
 
 void ProgressPanel::hide() {

@@ -6,8 +6,9 @@
 #include "workflows/near_colour.h"
 
 namespace vantrel::ui {
+class Label;
 class Window;
-}
+} // namespace vantrel::ui
 
 namespace vantrel::workflows {
 
@@ -26,8 +27,14 @@ public:
     void hide();
 
 private:
+    ui::Label& percentLabel() const;
+
     ui::Window& window_;
     AtEnd atEnd_;
+    // During a pass: the label and the percentage it shows, so that a column whose percentage
+    // is already shown costs only the event processing.
+    ui::Label* label_ = nullptr;
+    std::int64_t shownPercent_ = -1;
 };
 
 } // namespace vantrel::workflows

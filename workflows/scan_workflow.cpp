@@ -258,10 +258,9 @@ void ScanWorkflow::ScanTwoSidesIntoOne() {
 
     // The panel stays up after the pass, saying that the second side is being drawn in.
     ProgressPanel progress(window_, ProgressPanel::AtEnd::KeepShown);
-    const auto snapped =
-        SnapNearColour(state.capturedSide, 0, false, state.colourTolerance, progress);
+    auto snapped = SnapNearColour(state.capturedSide, 0, false, state.colourTolerance, progress);
     progress.setText(kDrawingIn);
-    const imaging::PictureHandle second = imaging::LoadPicture(snapped);
+    const imaging::PictureHandle second = imaging::LoadPicture(std::move(snapped));
     drawOnPanel(window_, second, imaging::DrawMode::transparent(kWhite));
     imaging::UnloadPicture(second);
 

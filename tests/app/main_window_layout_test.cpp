@@ -48,7 +48,7 @@ TEST_F(MainWindowLayout, ChildrenStandInTheirParentsAndTheProgressPanelIsHidden)
     EXPECT_FALSE(widget("图片框3")->isVisible());
     EXPECT_TRUE(widget("图片框1")->isVisible());
     auto& spinner = control<ui::PictureBox>("图片框4");
-    EXPECT_FALSE(spinner.pictureBytes().isEmpty());
+    EXPECT_TRUE(spinner.hasPicture());
 }
 
 TEST_F(MainWindowLayout, ToolbarButtonsAndMenus) {

@@ -303,6 +303,24 @@ TEST(BitmapGetData, TrailingBytesAndColoursUsedOnTrueColour) {
     EXPECT_EQ(bitmap.getPixel(0, 0), 0x010203u);
 }
 
+TEST(BitmapTakeData, HandsOverWhatGetDataGivesAndLeavesNoImage) {
+    BmpSpec trailing{.width = 3, .height = 2, .bitCount = 24};
+    trailing.pixels.assign(test::bmpStride(3, 24) * 2 + 5, 0x42); // bytes past the rows
+    BmpSpec core{.width = 5, .height = 8, .bitCount = 1, .headerSize = 12, .table = {0, 0xFFFFFF}};
+    core.pixels.assign(test::bmpStride(5, 1) * 8, 0xA0);
+    BmpSpec topDown{.width = 2, .height = -2, .bitCount = 32};
+    topDown.pixels.assign(16, 0x7F);
+    for (const BmpSpec& spec : {trailing, core, topDown}) {
+        Bitmap bitmap;
+        ASSERT_TRUE(bitmap.loadData(buildBmp(spec))) << spec.bitCount;
+        const Bytes expected = bitmap.getData();
+        EXPECT_EQ(bitmap.takeData(), expected) << spec.bitCount;
+        EXPECT_EQ(bitmap.getWidth(), -1);
+        EXPECT_STREQ(bitmap.errorText(), Bitmap::kNoImage);
+        EXPECT_TRUE(bitmap.takeData().empty());
+    }
+}
+
 TEST(BitmapGetData, TopDownLoadsRefusesPixelsAndComesBackAsStored) {
     BmpSpec s{.width = 2, .height = -2, .bitCount = 24};
     s.pixels.assign(16, 0x7F);
@@ -360,6 +378,22 @@ TEST_P(BitmapFastPass, MatchesThePerPixelLoopOnRandomPixels) {
     ASSERT_TRUE(fast.forEachPixel(17, 30, snap));
     EXPECT_EQ(fast.getData(), reference.getData());
     EXPECT_NE(fast.getData(), file); // the pass did change something
+
+    // The same pass on the direct runs, which only 24- and 32-bit images have.
+    Bitmap direct;
+    ASSERT_TRUE(direct.loadData(file));
+    const bool ran =
+        direct.forEachDirectRun(4, 30, [&](std::uint8_t* p, std::size_t n, std::size_t step) {
+            for (; n > 0; --n, p += step) {
+                const Colour c = Colour{p[2]} | Colour{p[1]} << 8 | Colour{p[0]} << 16;
+                const Colour snapped = snap(c);
+                p[0] = static_cast<std::uint8_t>(snapped >> 16);
+                p[1] = static_cast<std::uint8_t>(snapped >> 8);
+                p[2] = static_cast<std::uint8_t>(snapped);
+            }
+        });
+    EXPECT_EQ(ran, bitCount == 24 || bitCount == 32);
+    EXPECT_EQ(direct.getData(), ran ? reference.getData() : file);
 
     EXPECT_FALSE(fast.forEachPixel(5, 38, snap));
     EXPECT_STREQ(fast.errorText(), Bitmap::kOutOfRange);

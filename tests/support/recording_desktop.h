@@ -11,7 +11,8 @@ namespace vantrel::test {
 
 class RecordingDesktop final : public platform::Desktop {
 public:
-    RecordingDesktop() : previous_(platform::installDesktop(this)) {}
+    RecordingDesktop()
+        : previous_(platform::installDesktop(this)) {}
     ~RecordingDesktop() override { platform::installDesktop(previous_); }
 
     bool openPath(const std::string& path) override {

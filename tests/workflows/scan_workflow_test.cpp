@@ -93,7 +93,7 @@ TEST_F(ScanWorkflowTest, PlainPageReplacesThePreviewAndSetsScrollRanges) {
     EXPECT_EQ(h.maximum(), 1000 - 598);
     EXPECT_EQ(v.maximum(), 900 - 774);
     EXPECT_EQ(panelPixel(12, 12), kRed);
-    EXPECT_FALSE(control<ui::PictureBox>(control::kThumbnail).pictureBytes().isEmpty());
+    EXPECT_TRUE(control<ui::PictureBox>(control::kThumbnail).hasPicture());
 
     h.setValue(300); // scrolled, then a smaller page: ranges 0 and the page back in view
     workflow.StartScan();
@@ -133,16 +133,21 @@ TEST_F(ScanWorkflowTest, BlackKeyIsDrawnTransparentToo) {
 
 TEST_F(ScanWorkflowTest, BackgroundModeDrawsThePageOverThePictureAndKeepsTheThumbnail) {
     startWithoutScanner();
+    auto& workflow = main_->scanWorkflow();
+    auto& thumbnail = control<ui::PictureBox>(control::kThumbnail);
+    workflow.OnPageAcquired(pageWithSquare(40, 30, kRed, kRed, 0, 0, 1), 40, 30);
+    const QImage thumbnailBefore = thumbnail.clientImage(); // the earlier, plain page
+    ASSERT_EQ(thumbnailBefore.pixel(thumbnailBefore.width() / 2, thumbnailBefore.height() / 2),
+              qRgb(255, 0, 0));
+
     const auto background = pageWithSquare(10, 10, kBlue, kBlue, 0, 0, 1);
     const auto file =
         sandbox_.write("background.bmp", std::string(background.begin(), background.end()));
     control<ui::EditBox>(control::kBackgroundPathBox).setContent(QString::fromStdString(file));
-    auto& workflow = main_->scanWorkflow();
-    const QByteArray thumbnailBefore = control<ui::PictureBox>(control::kThumbnail).pictureBytes();
     workflow.OnPageAcquired(pageWithSquare(40, 30, kWhite, kBlack, 5, 5, 4), 40, 30);
     EXPECT_EQ(panelPixel(6, 6), kBlack);
     EXPECT_EQ(panelPixel(30, 20), kBlue); // the background, stretched to the page
-    EXPECT_EQ(control<ui::PictureBox>(control::kThumbnail).pictureBytes(), thumbnailBefore);
+    EXPECT_EQ(thumbnail.clientImage(), thumbnailBefore);
 }
 
 struct SaveCase {
