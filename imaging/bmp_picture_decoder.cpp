@@ -14,8 +14,12 @@ namespace vantrel::imaging {
 
 namespace {
 
-// `owner`, when given, holds the bytes of `b` and may be taken over for the pixel block.
-std::unique_ptr<PictureObject> decodeBmp(Bytes b, std::vector<std::uint8_t>* owner) {
+// Where the rows of a file with the stored layout may go instead of being copied.
+enum class Rows { Copy, Share, Borrow };
+
+// With Rows::Share, `owner` holds the bytes of `b`.
+std::unique_ptr<PictureObject> decodeBmp(Bytes b, Rows placement,
+                                         const PixelBlock::SharedBytes& owner) {
     if (b.size() < 14 + 12) {
         return nullptr;
     }
@@ -78,9 +82,11 @@ std::unique_ptr<PictureObject> decodeBmp(Bytes b, std::vector<std::uint8_t>* own
     const std::size_t stride = picture->stride;
     const std::uint8_t* src = b.data() + offBits;
     if (bits == 24 && !topDown && srcStride == stride && size - offBits >= stride * rows) {
-        // The same layout: the file's rows are the block, taken over or copied once.
-        if (owner) {
-            picture->pixels = PixelBlock::adopt(std::move(*owner), offBits, stride * rows);
+        // The same layout: the file's rows are the block, shared, borrowed or copied once.
+        if (placement == Rows::Share) {
+            picture->pixels = PixelBlock::share(owner, offBits, stride * rows);
+        } else if (placement == Rows::Borrow) {
+            picture->pixels = PixelBlock::borrow(src, stride * rows);
         } else {
             picture->pixels = PixelBlock(stride * std::size_t(rows));
             std::memcpy(picture->pixels.data(), src, stride * std::size_t(rows));
@@ -121,11 +127,20 @@ std::unique_ptr<PictureObject> decodeBmp(Bytes b, std::vector<std::uint8_t>* own
 } // namespace
 
 std::unique_ptr<PictureObject> decodeBmpPicture(Bytes bytes) {
-    return decodeBmp(bytes, nullptr);
+    return decodeBmp(bytes, Rows::Copy, nullptr);
 }
 
 std::unique_ptr<PictureObject> decodeBmpPicture(std::vector<std::uint8_t>&& file) {
-    return decodeBmp(file, &file);
+    // Moving the vector into shared ownership keeps its buffer where it is.
+    return decodeBmpPicture(std::make_shared<const std::vector<std::uint8_t>>(std::move(file)));
+}
+
+std::unique_ptr<PictureObject> decodeBmpPicture(PixelBlock::SharedBytes file) {
+    return file ? decodeBmp(*file, Rows::Share, file) : nullptr;
+}
+
+std::unique_ptr<PictureObject> decodeBmpPictureBorrowing(Bytes file) {
+    return decodeBmp(file, Rows::Borrow, nullptr);
 }
 
 } // namespace vantrel::imaging

@@ -177,7 +177,18 @@ std::vector<std::uint8_t> DrawingSurface::getPicture(int width, int height) cons
     return rasterToBmp(scaled);
 }
 
+std::shared_ptr<const std::vector<std::uint8_t>> DrawingSurface::sharedPicture() const {
+    if (auto last = lastPicture_.lock(); last && lastPictureChanges_ == changes_) {
+        return last;
+    }
+    auto picture = std::make_shared<const std::vector<std::uint8_t>>(getPicture());
+    lastPicture_ = picture;
+    lastPictureChanges_ = changes_;
+    return picture;
+}
+
 void DrawingSurface::changed(PixelRect rect) const {
+    ++changes_;
     if (listener_) {
         listener_(rect);
     }

@@ -74,6 +74,10 @@ public:
     // content is stretched (HALFTONE) when the size differs. Empty when a size is not positive
     // or too large to make.
     std::vector<std::uint8_t> getPicture(int width = 0, int height = 0) const;
+    // getPicture() at the bitmap's size, made once per state of the panel: while nothing has
+    // been drawn since, asking again gives the same bytes as long as anyone still holds them (a
+    // page shown in the thumbnail and then saved is read back once).
+    std::shared_ptr<const std::vector<std::uint8_t>> sharedPicture() const;
 
     // The persistent bitmap and the current drawing position, in pixels.
     const platform::Raster& bitmap() const { return bitmap_; }
@@ -96,6 +100,9 @@ private:
     CoordinateUnit unit_ = CoordinateUnit::Pixels;
     std::pair<int, int> position_{0, 0};
     ChangeListener listener_;
+    mutable std::uint64_t changes_ = 0; // counts every change, to tell when sharedPicture is stale
+    mutable std::weak_ptr<const std::vector<std::uint8_t>> lastPicture_;
+    mutable std::uint64_t lastPictureChanges_ = 0;
 };
 
 // Writes `raster` as a 24-bit bottom-up BMP file (54-byte header, no colour table).

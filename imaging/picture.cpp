@@ -120,4 +120,14 @@ std::unique_ptr<PictureObject> decodePictureBytes(std::vector<std::uint8_t>&& by
     return decodePictureBytes(Bytes(bytes));
 }
 
+std::unique_ptr<PictureObject> decodePictureBytes(PixelBlock::SharedBytes bytes) {
+    if (!bytes) {
+        return nullptr;
+    }
+    if (detectPictureKind(*bytes) == PictureKind::Bmp) {
+        return decodeBmpPicture(std::move(bytes));
+    }
+    return decodePictureBytes(Bytes(*bytes));
+}
+
 } // namespace vantrel::imaging

@@ -30,20 +30,29 @@ enum class PictureKind {
 };
 
 // A heap block whose bytes start undefined (the decoders write every byte they use), or a part of
-// a buffer taken over from the caller (a BMP file whose rows already have the block's layout).
+// a file's buffer that the picture shares (a BMP whose rows already have the block's layout), or
+// bytes only borrowed from the caller, who keeps them alive and unchanged meanwhile. Shared and
+// borrowed bytes are only ever read: the decoders that write a block make their own.
 class PixelBlock {
 public:
+    using SharedBytes = std::shared_ptr<const std::vector<std::uint8_t>>;
+
     PixelBlock() = default;
     explicit PixelBlock(std::size_t size)
         : owned_(std::make_unique_for_overwrite<std::uint8_t[]>(size))
         , data_(owned_.get())
         , size_(size) {}
-    // The `size` bytes at `offset` of `buffer`, which the block keeps without copying.
-    static PixelBlock adopt(std::vector<std::uint8_t>&& buffer, std::size_t offset,
-                            std::size_t size) {
+    // The `size` bytes at `offset` of `buffer`, kept alive by the block without copying.
+    static PixelBlock share(SharedBytes buffer, std::size_t offset, std::size_t size) {
         PixelBlock block;
-        block.adopted_ = std::move(buffer);
-        block.data_ = block.adopted_.data() + offset;
+        block.data_ = const_cast<std::uint8_t*>(buffer->data() + offset);
+        block.size_ = size;
+        block.shared_ = std::move(buffer);
+        return block;
+    }
+    static PixelBlock borrow(const std::uint8_t* data, std::size_t size) {
+        PixelBlock block;
+        block.data_ = const_cast<std::uint8_t*>(data);
         block.size_ = size;
         return block;
     }
@@ -54,7 +63,7 @@ public:
 private:
     // Moving either owner keeps its heap buffer, so data_ stays valid across moves.
     std::unique_ptr<std::uint8_t[]> owned_;
-    std::vector<std::uint8_t> adopted_;
+    SharedBytes shared_;
     std::uint8_t* data_ = nullptr;
     std::size_t size_ = 0;
 };

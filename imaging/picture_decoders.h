@@ -20,15 +20,19 @@ std::optional<PictureKind> detectPictureKind(Bytes bytes);
 
 // Detection, then the decoder of that kind.
 std::unique_ptr<PictureObject> decodePictureBytes(Bytes bytes);
-// The same, free to take over the buffer instead of copying it (see decodeBmpPicture).
+// The same, free to take over or share the buffer instead of copying it (see decodeBmpPicture).
 std::unique_ptr<PictureObject> decodePictureBytes(std::vector<std::uint8_t>&& bytes);
+std::unique_ptr<PictureObject> decodePictureBytes(PixelBlock::SharedBytes bytes);
 
 // Uncompressed BMP with 1, 4, 8, 24 or 32 bits per pixel (40-byte or later info header, or the
 // 12-byte core header); stored as 24-bit rows.
 std::unique_ptr<PictureObject> decodeBmpPicture(Bytes bytes);
 // The same; a 24-bit bottom-up file whose rows already have the stored layout (a scanned page,
-// the panel's content) lends its buffer to the picture instead of being copied into a new one.
+// the panel's content) gives or shares its buffer with the picture instead of being copied.
 std::unique_ptr<PictureObject> decodeBmpPicture(std::vector<std::uint8_t>&& file);
+std::unique_ptr<PictureObject> decodeBmpPicture(PixelBlock::SharedBytes file);
+// The same, reading such rows where they lie: `file` must outlive the picture, unchanged.
+std::unique_ptr<PictureObject> decodeBmpPictureBorrowing(Bytes file);
 // JPEG (libjpeg-turbo) into 24-bit rows; greyscale is widened, CMYK is refused.
 std::unique_ptr<PictureObject> decodeJpegPicture(Bytes bytes);
 // PNG (libpng simplified interface) into 32-bit blue-green-red-alpha.

@@ -70,6 +70,13 @@ PictureHandle LoadPicture(std::vector<std::uint8_t>&& bytes) {
     return pictureRegistry().add(decodePictureBytes(std::move(bytes)));
 }
 
+PictureHandle LoadPictureBorrowing(std::span<const std::uint8_t> bytes) {
+    if (detectPictureKind(bytes) == PictureKind::Bmp) {
+        return pictureRegistry().add(decodeBmpPictureBorrowing(bytes));
+    }
+    return LoadPicture(bytes);
+}
+
 PictureHandle LoadPicture(const std::filesystem::path& file) {
     if (file.empty()) {
         return 0;

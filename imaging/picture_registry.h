@@ -43,6 +43,9 @@ PictureRegistry& pictureRegistry();
 PictureHandle LoadPicture(std::span<const std::uint8_t> bytes);
 // The same, taking over the buffer where it can instead of copying it (a page-sized BMP).
 PictureHandle LoadPicture(std::vector<std::uint8_t>&& bytes);
+// The same for a page that lives while the picture is used: a BMP whose rows have the picture's
+// layout is read where it lies, so the bytes must stay alive and unchanged until UnloadPicture.
+PictureHandle LoadPictureBorrowing(std::span<const std::uint8_t> bytes);
 // The same for a file; 0 also for an empty name and a file that cannot be read.
 PictureHandle LoadPicture(const std::filesystem::path& file);
 // Frees a registered picture; 0 and unknown handles are ignored.

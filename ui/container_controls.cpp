@@ -67,9 +67,13 @@ void PictureBox::setPictureBytes(const QByteArray& bytes) {
 }
 
 void PictureBox::setPicture(std::vector<std::uint8_t>&& bytes) {
+    setPicture(std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes)));
+}
+
+void PictureBox::setPicture(std::shared_ptr<const std::vector<std::uint8_t>> bytes) {
     QByteArray gif;
-    if (imaging::detectPictureKind(bytes) == imaging::PictureKind::Gif) {
-        gif = QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
+    if (bytes && imaging::detectPictureKind(*bytes) == imaging::PictureKind::Gif) {
+        gif = QByteArray(reinterpret_cast<const char*>(bytes->data()), qsizetype(bytes->size()));
     }
     showPicture(imaging::decodePictureBytes(std::move(bytes)), gif);
 }

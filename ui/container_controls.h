@@ -46,8 +46,10 @@ public:
     // the decoded picture, and the bytes of a GIF for its animation, never the caller's buffer).
     // Bytes that do not decode leave only the background showing.
     void setPictureBytes(const QByteArray& bytes);
-    // The same, taking over the buffer: a page-sized BMP becomes the picture without a copy.
+    // The same, taking over or sharing the buffer: a page-sized BMP becomes the picture without
+    // a copy.
     void setPicture(std::vector<std::uint8_t>&& bytes);
+    void setPicture(std::shared_ptr<const std::vector<std::uint8_t>> bytes);
     // Lets the picture go (only the background shows), e.g. before a large one is made.
     void clearPicture();
     bool hasPicture() const { return picture_ != nullptr || animation_ != nullptr; }

@@ -44,9 +44,10 @@ void showInThumbnail(ui::Window& window, std::vector<std::uint8_t>&& page) {
 }
 
 void showPanelInThumbnail(ui::Window& window) {
+    auto& thumbnail = window.control<ui::PictureBox>(control::kThumbnail);
     // The earlier picture goes first, so that a page-sized thumbnail is never held twice.
-    window.control<ui::PictureBox>(control::kThumbnail).clearPicture();
-    showInThumbnail(window, previewSurface(window).getPicture());
+    thumbnail.clearPicture();
+    thumbnail.setPicture(previewSurface(window).sharedPicture());
 }
 
 } // namespace vantrel::workflows

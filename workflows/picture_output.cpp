@@ -1,9 +1,9 @@
 #include "workflows/picture_output.h"
 
 #include "imaging/converter.h"
-#include "platform/atomic_file.h"
 #include "platform/desktop.h"
 #include "platform/dialogs.h"
+#include "platform/scratch_file.h"
 #include "ui/container_controls.h"
 #include "ui/list_controls.h"
 #include "ui/range_controls.h"
@@ -43,21 +43,21 @@ void PictureOutput::SaveCurrentPicture() {
 
 void PictureOutput::save(Kind kind) {
     const std::string stem = MakeFileStem(localNow());
-    std::vector<std::uint8_t> content = previewSurface(window_).getPicture();
+    // Shared with the thumbnail when it already shows the panel as it is (a scanned page).
+    auto content = previewSurface(window_).sharedPicture();
 
     // A temporary file that could not be written must not be converted: it may still hold an
-    // earlier page, which would then be saved under the new name and reported as a success. It
-    // is read back at once, so it is not flushed to disk (that would cost more than the save).
-    const bool written = platform::writeFileAtomically(
+    // earlier page, which would then be saved under the new name and reported as a success.
+    const bool written = platform::rewriteScratchFile(
         temporaryPicture_,
-        std::string_view(reinterpret_cast<const char*>(content.data()), content.size()),
-        platform::Durability::Cached);
+        std::string_view(reinterpret_cast<const char*>(content->data()), content->size()));
     // The conversion reads the temporary file, not these bytes: a scanned page's thumbnail takes
-    // them over now and otherwise they go, so a large page is not held twice while it is encoded.
+    // them now, and this function lets them go, so a large page is not held twice while it is
+    // encoded.
     if (kind == Kind::Scanned) {
-        showInThumbnail(window_, std::move(content));
+        window_.control<ui::PictureBox>(control::kThumbnail).setPicture(content);
     }
-    content = std::vector<std::uint8_t>(); // (assigning {} would keep the capacity)
+    content.reset();
 
     const int format = window_.control<ui::DropDownList>(control::kFormatList).selection();
     if (format >= 0 && format < static_cast<int>(kExtensions.size())) {

@@ -17,6 +17,8 @@
 #include "workflows/web_links.h"
 #include "workflows/workflow_state.h"
 
+#include <QScopeGuard>
+
 namespace vantrel::workflows {
 namespace {
 
@@ -148,10 +150,12 @@ void ScanWorkflow::OnPageAcquired(std::span<const std::uint8_t> page, int width,
     }
 
     // The page becomes the current picture; overlay and background mode replace it with their
-    // own result at once, so they never decode the page as it came.
+    // own result at once, so they never decode the page as it came. The picture reads the page
+    // where it lies: the page outlives this handler, which unloads the picture before it returns.
     imaging::PictureHandle current = 0;
+    const auto unloadCurrent = qScopeGuard([&current] { imaging::UnloadPicture(current); });
     if (state.idCopyFirstSide || state.idCopySecondSide) {
-        current = imaging::LoadPicture(page);
+        current = imaging::LoadPictureBorrowing(page);
         drawOnPanel(window_, current, imaging::DrawMode::transparent(kWhite));
         showPanelInThumbnail(window_);
     } else if (window_.control<ui::CheckBox>(control::kOverlayCheckBox).isChecked()) {
@@ -159,7 +163,7 @@ void ScanWorkflow::OnPageAcquired(std::span<const std::uint8_t> page, int width,
     } else if (!window_.control<ui::EditBox>(control::kBackgroundPathBox).content().isEmpty()) {
         current = BackgroundMode(window_, page, current);
     } else {
-        current = imaging::LoadPicture(page);
+        current = imaging::LoadPictureBorrowing(page);
         drawOnPanel(window_, current, imaging::DrawMode::copy());
         showPanelInThumbnail(window_);
     }
@@ -178,7 +182,6 @@ void ScanWorkflow::OnPageAcquired(std::span<const std::uint8_t> page, int width,
 
     state.scanPending = false;
     state.idCopySecondSide = false;
-    imaging::UnloadPicture(current);
 }
 
 void ScanWorkflow::copyBothSides() {

@@ -219,6 +219,23 @@ TEST_F(Panel, GetPictureRefusesSizesItCannotMake) {
     EXPECT_FALSE(DrawingSurface(5, 5).getPicture(-10, 0).empty()); // a half rounds up
 }
 
+TEST_F(Panel, SharedPictureIsReadBackOncePerStateWhileSomeoneHoldsIt) {
+    auto first = surface_.sharedPicture();
+    EXPECT_EQ(*first, surface_.getPicture());
+    EXPECT_EQ(surface_.sharedPicture(), first); // unchanged and still held: the same bytes
+
+    surface_.drawPicture(picture(1, 1, {0x0000FF}), 0, 0);
+    const auto drawn = surface_.sharedPicture();
+    EXPECT_NE(drawn, first);
+    EXPECT_EQ(*drawn, surface_.getPicture());
+
+    surface_.clear();
+    EXPECT_EQ(*surface_.sharedPicture(), *first); // cleared: the first content again, read anew
+
+    first.reset();
+    EXPECT_EQ(*surface_.sharedPicture(), surface_.getPicture()); // nobody held it: made afresh
+}
+
 TEST_F(Panel, EnlargingKeepsTheContentAtTheTopLeft) {
     surface_.drawPicture(picture(1, 1, {0x0000FF}), 0, 0, 598, 774);
     surface_.resize(700, 900);

@@ -5,6 +5,7 @@
 #include "imaging/draw_picture.h"
 #include "imaging/picture_decoders.h"
 #include "imaging/picture_registry.h"
+#include "tests/imaging/bmp_builder.h"
 #include "tests/support/sandbox.h"
 
 #include <QImage>
@@ -186,6 +187,40 @@ TEST(PictureLoading, HandlesAreNeverReused) {
     UnloadPicture(first); // a stale handle does not free the new picture
     EXPECT_NE(pictureRegistry().find(second), nullptr);
     UnloadPicture(second);
+}
+
+// A page taken over or borrowed must show what a copied one shows; files of another layout are
+// copied whatever the caller asked, so their buffer may go at once.
+TEST(PictureLoading, TakingOverAndBorrowingGiveTheSamePictureAsCopying) {
+    std::vector<std::uint8_t> pixels(test::bmpStride(5, 24) * 3);
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        pixels[i] = static_cast<std::uint8_t>(i * 37);
+    }
+    const auto page = test::buildBmp({.width = 5, .height = 3, .bitCount = 24, .pixels = pixels});
+    const auto grey =
+        test::buildBmp({.width = 5,
+                        .height = -3,
+                        .bitCount = 8,
+                        .clrUsed = 2,
+                        .table = {0x000000, 0x808080},
+                        .pixels = std::vector<std::uint8_t>(test::bmpStride(5, 8) * 3, 1)});
+    for (const auto& file : {page, grey}) {
+        ASSERT_NE(decodePictureBytes(file), nullptr);
+        const PictureHandle copied = LoadPicture(std::span<const std::uint8_t>(file));
+        auto giveAway = file;
+        const PictureHandle taken = LoadPicture(std::move(giveAway));
+        auto lent = file;
+        const PictureHandle borrowed = LoadPictureBorrowing(lent);
+        if (file == grey) {
+            lent.assign(lent.size(), 0xFF); // copied, so this cannot reach the picture
+        }
+        const QImage expected = rendered(*pictureRegistry().find(copied));
+        EXPECT_EQ(rendered(*pictureRegistry().find(taken)), expected);
+        EXPECT_EQ(rendered(*pictureRegistry().find(borrowed)), expected);
+        for (const PictureHandle handle : {copied, taken, borrowed}) {
+            UnloadPicture(handle);
+        }
+    }
 }
 
 // An icon file whose entries are 24-bit DIBs of the given sizes and directory colour counts;
