@@ -5,6 +5,7 @@
 // Large blocks are kept out of the heap (fixed mmap threshold) so freed pages leave the process
 // and the peak of one transfer can be read from the kernel's high-water mark.
 
+#include "bench/process_memory.h"
 #include "bench/test_scanner.h"
 
 #include <QCoreApplication>
@@ -19,6 +20,7 @@
 
 namespace {
 
+using vantrel::bench::statusKilobytes;
 using vantrel::bench::TestScanner;
 using vantrel::bench::useSaneTestScanner;
 
@@ -27,16 +29,6 @@ constexpr int kResolution = 300;
 TestScanner* scanner = nullptr;
 double scannerSeconds = 0;
 double scanimageSeconds = 0;
-
-long statusKiB(const char* field) {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind(field, 0) == 0) {
-            return std::stol(line.substr(std::string(field).size()));
-        }
-    }
-    return -1;
-}
 
 void BM_AcquireToPictureAcquired(benchmark::State& state) {
     for (auto _ : state) {
@@ -103,9 +95,9 @@ int main(int argc, char** argv) {
     // Peak memory of the first transfer in this process: reset the high-water mark, scan once.
     instance.scanOnce(); // warm-up: SANE and the backend load their own buffers once
     std::ofstream("/proc/self/clear_refs") << "5";
-    const long baseline = statusKiB("VmRSS:");
+    const long baseline = statusKilobytes("VmRSS");
     const bool scanned = instance.scanOnce();
-    const long peak = statusKiB("VmHWM:");
+    const long peak = statusKilobytes("VmHWM");
     const double pageBytes = static_cast<double>(instance.lastPageSize());
 
     Collector reporter;

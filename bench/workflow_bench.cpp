@@ -6,6 +6,7 @@
 //   vantrel_workflow_bench --memory   (internal) one 600 dpi page, prints its peak memory
 
 #include "app/main_window.h"
+#include "bench/process_memory.h"
 #include "tests/workflows/bmp_fixture.h"
 #include "ui/button_controls.h"
 #include "ui/list_controls.h"
@@ -28,6 +29,7 @@
 
 namespace fs = std::filesystem;
 using namespace vantrel;
+using bench::statusKilobytes;
 
 namespace {
 
@@ -75,18 +77,6 @@ void bareLoop(std::vector<std::uint8_t>& bytes, int width, int height) {
             px[2] |= near;
         }
     }
-}
-
-// VmHWM (peak) or VmRSS (now) of this process, in KiB.
-long statusKilobytes(const char* field) {
-    std::ifstream status("/proc/self/status");
-    const std::string prefix = std::string(field) + ":";
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind(prefix, 0) == 0) {
-            return std::strtol(line.c_str() + prefix.size(), nullptr, 10);
-        }
-    }
-    return -1;
 }
 
 struct Window {

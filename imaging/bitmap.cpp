@@ -201,14 +201,21 @@ bool Bitmap::writeFileHeader() {
     return true;
 }
 
-std::vector<std::uint8_t> Bitmap::getData() {
+bool Bitmap::prepareData() {
     clearError();
     if (!hasImage()) {
         fail(kNoImage);
-        return {};
+        return false;
     }
     if (!writeFileHeader()) {
         fail(kNoBuffer);
+        return false;
+    }
+    return true;
+}
+
+std::vector<std::uint8_t> Bitmap::getData() {
+    if (!prepareData()) {
         return {};
     }
     try {
@@ -221,13 +228,7 @@ std::vector<std::uint8_t> Bitmap::getData() {
 }
 
 std::vector<std::uint8_t> Bitmap::takeData() {
-    clearError();
-    if (!hasImage()) {
-        fail(kNoImage);
-        return {};
-    }
-    if (!writeFileHeader()) {
-        fail(kNoBuffer);
+    if (!prepareData()) {
         return {};
     }
     std::vector<std::uint8_t> out = std::move(file_);

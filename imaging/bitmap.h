@@ -119,6 +119,10 @@ private:
     bool hasImage() const { return !file_.empty(); }
     std::size_t fileSize() const;
     bool writeFileHeader();
+    // Entry of getData/takeData: an image whose file header could be written, else the failure.
+    bool prepareData();
+    // Entry of the column passes: an image, bottom-up, with [x0, x1) inside it, else the failure.
+    bool beginColumnPass(std::int32_t x0, std::int32_t x1);
     // Room for the 14-byte file header (written by getData/takeData), then the block: 40-byte
     // header, 4*K colour table, pixel bytes. Kept as a file so that takeData() can hand it over.
     std::vector<std::uint8_t> file_;
@@ -217,8 +221,7 @@ inline bool Bitmap::setPixel(std::int32_t x, std::int32_t y, Colour colour) {
     return writeAt(row(y), x, colour);
 }
 
-template <class F>
-bool Bitmap::forEachPixel(std::int32_t x0, std::int32_t x1, F&& f) {
+inline bool Bitmap::beginColumnPass(std::int32_t x0, std::int32_t x1) {
     clearError();
     if (!hasImage()) {
         fail(kNoImage);
@@ -226,6 +229,14 @@ bool Bitmap::forEachPixel(std::int32_t x0, std::int32_t x1, F&& f) {
     }
     if (x0 < 0 || x1 < x0 || x1 > width_ || height_ < 0) {
         fail(kOutOfRange);
+        return false;
+    }
+    return true;
+}
+
+template <class F>
+bool Bitmap::forEachPixel(std::int32_t x0, std::int32_t x1, F&& f) {
+    if (!beginColumnPass(x0, x1)) {
         return false;
     }
     const auto begin = static_cast<std::size_t>(x0);
@@ -261,13 +272,7 @@ bool Bitmap::forEachPixel(std::int32_t x0, std::int32_t x1, F&& f) {
 
 template <class F>
 bool Bitmap::forEachDirectRun(std::int32_t x0, std::int32_t x1, F&& f) {
-    clearError();
-    if (!hasImage()) {
-        fail(kNoImage);
-        return false;
-    }
-    if (x0 < 0 || x1 < x0 || x1 > width_ || height_ < 0) {
-        fail(kOutOfRange);
+    if (!beginColumnPass(x0, x1)) {
         return false;
     }
     if (bitCount_ != 24 && bitCount_ != 32) {

@@ -130,11 +130,6 @@ std::unique_ptr<PictureObject> decodeBmpPicture(Bytes bytes) {
     return decodeBmp(bytes, Rows::Copy, nullptr);
 }
 
-std::unique_ptr<PictureObject> decodeBmpPicture(std::vector<std::uint8_t>&& file) {
-    // Moving the vector into shared ownership keeps its buffer where it is.
-    return decodeBmpPicture(std::make_shared<const std::vector<std::uint8_t>>(std::move(file)));
-}
-
 std::unique_ptr<PictureObject> decodeBmpPicture(PixelBlock::SharedBytes file) {
     return file ? decodeBmp(*file, Rows::Share, file) : nullptr;
 }

@@ -114,10 +114,8 @@ std::unique_ptr<PictureObject> decodePictureBytes(Bytes bytes) {
 }
 
 std::unique_ptr<PictureObject> decodePictureBytes(std::vector<std::uint8_t>&& bytes) {
-    if (detectPictureKind(bytes) == PictureKind::Bmp) {
-        return decodeBmpPicture(std::move(bytes));
-    }
-    return decodePictureBytes(Bytes(bytes));
+    // Moving the vector into shared ownership keeps its buffer where it is.
+    return decodePictureBytes(std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes)));
 }
 
 std::unique_ptr<PictureObject> decodePictureBytes(PixelBlock::SharedBytes bytes) {

@@ -28,8 +28,7 @@ std::unique_ptr<PictureObject> decodePictureBytes(PixelBlock::SharedBytes bytes)
 // 12-byte core header); stored as 24-bit rows.
 std::unique_ptr<PictureObject> decodeBmpPicture(Bytes bytes);
 // The same; a 24-bit bottom-up file whose rows already have the stored layout (a scanned page,
-// the panel's content) gives or shares its buffer with the picture instead of being copied.
-std::unique_ptr<PictureObject> decodeBmpPicture(std::vector<std::uint8_t>&& file);
+// the panel's content) shares its buffer with the picture instead of being copied.
 std::unique_ptr<PictureObject> decodeBmpPicture(PixelBlock::SharedBytes file);
 // The same, reading such rows where they lie: `file` must outlive the picture, unchanged.
 std::unique_ptr<PictureObject> decodeBmpPictureBorrowing(Bytes file);

@@ -67,6 +67,7 @@ void PictureBox::setPictureBytes(const QByteArray& bytes) {
 }
 
 void PictureBox::setPicture(std::vector<std::uint8_t>&& bytes) {
+    // Moving the vector into shared ownership keeps its buffer where it is.
     setPicture(std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes)));
 }
 

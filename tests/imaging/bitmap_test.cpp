@@ -310,11 +310,11 @@ TEST(BitmapTakeData, HandsOverWhatGetDataGivesAndLeavesNoImage) {
     core.pixels.assign(test::bmpStride(5, 1) * 8, 0xA0);
     BmpSpec topDown{.width = 2, .height = -2, .bitCount = 32};
     topDown.pixels.assign(16, 0x7F);
-    for (const BmpSpec& spec : {trailing, core, topDown}) {
+    for (const BmpSpec& layout : {trailing, core, topDown}) {
         Bitmap bitmap;
-        ASSERT_TRUE(bitmap.loadData(buildBmp(spec))) << spec.bitCount;
+        ASSERT_TRUE(bitmap.loadData(buildBmp(layout))) << layout.bitCount;
         const Bytes expected = bitmap.getData();
-        EXPECT_EQ(bitmap.takeData(), expected) << spec.bitCount;
+        EXPECT_EQ(bitmap.takeData(), expected) << layout.bitCount;
         EXPECT_EQ(bitmap.getWidth(), -1);
         EXPECT_STREQ(bitmap.errorText(), Bitmap::kNoImage);
         EXPECT_TRUE(bitmap.takeData().empty());
