@@ -1,5 +1,7 @@
 #include "devices/print_dialogs.h"
 
+#include "platform/seam.h"
+
 #include <QApplication>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -14,7 +16,7 @@ public:
 };
 
 SilentPrintDialogs silentDialogs;
-PrintDialogs* current = &silentDialogs;
+constinit platform::Seam<PrintDialogs> seam(silentDialogs);
 
 } // namespace
 
@@ -39,13 +41,11 @@ bool QtPrintDialogs::choosePrinter(QPrinter& printer, const PrintDialogOptions& 
 }
 
 PrintDialogs& printDialogs() {
-    return *current;
+    return seam.current();
 }
 
-PrintDialogs* installPrintDialogs(PrintDialogs* seam) {
-    PrintDialogs* previous = current == &silentDialogs ? nullptr : current;
-    current = seam ? seam : &silentDialogs;
-    return previous;
+PrintDialogs* installPrintDialogs(PrintDialogs* replacement) {
+    return seam.install(replacement);
 }
 
 } // namespace vantrel::devices

@@ -1,5 +1,7 @@
 #include "platform/desktop.h"
 
+#include "platform/seam.h"
+
 namespace vantrel::platform {
 namespace {
 
@@ -10,18 +12,16 @@ public:
 };
 
 NoDesktop noDesktop;
-Desktop* current = &noDesktop;
+constinit Seam<Desktop> seam(noDesktop);
 
 } // namespace
 
 Desktop& desktop() {
-    return *current;
+    return seam.current();
 }
 
-Desktop* installDesktop(Desktop* seam) {
-    Desktop* previous = current == &noDesktop ? nullptr : current;
-    current = seam ? seam : &noDesktop;
-    return previous;
+Desktop* installDesktop(Desktop* replacement) {
+    return seam.install(replacement);
 }
 
 } // namespace vantrel::platform

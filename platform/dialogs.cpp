@@ -1,5 +1,7 @@
 #include "platform/dialogs.h"
 
+#include "platform/seam.h"
+
 namespace vantrel::platform {
 namespace {
 
@@ -19,18 +21,16 @@ public:
 };
 
 SilentDialogs silentDialogs;
-Dialogs* current = &silentDialogs;
+constinit Seam<Dialogs> seam(silentDialogs);
 
 } // namespace
 
 Dialogs& dialogs() {
-    return *current;
+    return seam.current();
 }
 
-Dialogs* installDialogs(Dialogs* seam) {
-    Dialogs* previous = current == &silentDialogs ? nullptr : current;
-    current = seam ? seam : &silentDialogs;
-    return previous;
+Dialogs* installDialogs(Dialogs* replacement) {
+    return seam.install(replacement);
 }
 
 } // namespace vantrel::platform
