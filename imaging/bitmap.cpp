@@ -133,14 +133,16 @@ bool Bitmap::loadData(std::span<const std::uint8_t> file) {
         return refuse();
     }
     // Every pixel access must stay inside the block: refuse a negative width, a stride that is
-    // narrower than the bit count needs (no planes) and pixel data shorter than the rows.
+    // narrower than the bit count needs (no planes) and pixel data shorter than the rows. A zero
+    // width has empty rows: nothing to read, and nothing to divide by.
     if (width < 0) {
         return refuse();
     }
     const std::int64_t stride = (std::int64_t{bitCount} * planes * width + 31) / 32 * 4;
     const std::int64_t needed = (std::int64_t{bitCount} * width + 31) / 32 * 4;
     const std::int64_t rows = height < 0 ? -std::int64_t{height} : height;
-    if (stride < needed || (rows > 0 && (stride > pixelBytes || rows > pixelBytes / stride))) {
+    if (stride < needed ||
+        (rows > 0 && stride > 0 && (stride > pixelBytes || rows > pixelBytes / stride))) {
         return refuse();
     }
 

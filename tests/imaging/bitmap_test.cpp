@@ -233,6 +233,21 @@ TEST(BitmapLoad, NoBufferFailsWithoutTouchingTheImage) {
     EXPECT_EQ(bitmap.getWidth(), 9);
 }
 
+TEST(BitmapLoad, ZeroWidthLoadsAsAnImageWithoutPixels) {
+    // Rows of a zero-width file hold no bytes, so any pixel data length will do; the stride is 0.
+    BmpSpec s{.width = 0, .height = 64, .bitCount = 8, .table = tableFor(8)};
+    s.pixels.assign(3, 0x55);
+    const Bytes in = buildBmp(s);
+    Bitmap bitmap;
+    ASSERT_TRUE(bitmap.loadData(in)) << bitmap.errorText();
+    EXPECT_EQ(bitmap.getWidth(), 0);
+    EXPECT_EQ(bitmap.getHeight(), 64);
+    EXPECT_EQ(bitmap.getPixel(0, 0), 0u);
+    EXPECT_STREQ(bitmap.errorText(), Bitmap::kOutOfRange);
+    EXPECT_TRUE(bitmap.forEachPixel([](Colour) { return Colour{0}; }));
+    EXPECT_EQ(bitmap.getData().size(), 54u + 4 * 256); // header and table, no rows
+}
+
 TEST(BitmapLoad, VersionShowsTheHistoryBoxThenFailsEmpty) {
     test::ScriptedDialogs dialogs;
     dialogs.answerMessage(platform::DialogAnswer::Ok);
