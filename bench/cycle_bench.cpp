@@ -5,8 +5,7 @@
 //   encoding alone    the JPG conversion of that page's BMP file, as the save runs it
 //   one cycle         from one "continue?" prompt to the next
 // Each figure is the median of its pages.
-// Goal: cycle - (scanning + encoding) <= 50 ms. Few pages per process: SANE's test backend can
-// hang after a dozen scans in one process (its reader thread is cancelled asynchronously).
+// Goal: cycle - (scanning + encoding) <= 50 ms.
 
 #include "app/main_window.h"
 #include "bench/test_scanner.h"

@@ -42,9 +42,7 @@ void BM_AcquireToPictureAcquired(benchmark::State& state) {
     }
     state.counters["page_MB"] = static_cast<double>(scanner->lastPageSize()) / 1e6;
 }
-// A fixed, small number of pages: SANE's test backend cancels its reader thread asynchronously at
-// the end of each frame, which in a long run of scans in one process can leave a malloc lock held
-// (see the report of this benchmark); ten pages give a stable mean.
+// A fixed number of pages: ten give a stable mean.
 BENCHMARK(BM_AcquireToPictureAcquired)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)

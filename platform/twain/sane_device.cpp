@@ -1,15 +1,26 @@
 #include "platform/twain/sane_device.h"
 
+#include "platform/twain/backend_threads.h"
 #include "platform/twain/dib_assembler.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <poll.h>
+#include <span>
+#include <unistd.h>
 
 namespace vantrel::twain {
 
 namespace {
+
+// How long a scan waits for a backend's reader thread before it goes on regardless, and how long
+// it reads off the rest of a frame that ended early.
+constexpr std::chrono::milliseconds kSettleLimit{1000};
+constexpr std::chrono::milliseconds kDrainLimit{5000};
 
 double fromWord(const SANE_Option_Descriptor& d, SANE_Word word) {
     return d.type == SANE_TYPE_FIXED ? SANE_UNFIX(word) : static_cast<double>(word);
@@ -55,6 +66,30 @@ FrameParameters frameOf(const SANE_Parameters& p) {
     f.lines = p.lines;
     f.depth = p.depth;
     return f;
+}
+
+// A frame that ends before its last byte (a failed read, a cancel) may still have its reader
+// thread writing into the backend's pipe, and sane_cancel would wake that thread and cancel it
+// wherever it is. When the backend shows its pipe (the select fd), the rest of the frame is read
+// off it and dropped until the reader has ended, or sleeps while the pipe is empty.
+void finishFrameEarly(SaneDevice& device, const BackendThreads& threads,
+                      std::span<SANE_Byte> scratch) {
+    SANE_Int fd = -1;
+    if (sane_get_select_fd(device.handle(), &fd) == SANE_STATUS_GOOD && fd >= 0) {
+        const auto giveUp = std::chrono::steady_clock::now() + kDrainLimit;
+        while (std::chrono::steady_clock::now() < giveUp) {
+            pollfd pipe{fd, POLLIN, 0};
+            const int ready = poll(&pipe, 1, 5);
+            if (ready > 0 && (pipe.revents & POLLIN) != 0) {
+                if (read(fd, scratch.data(), scratch.size()) <= 0) {
+                    break;
+                }
+            } else if (ready < 0 || threads.settled()) {
+                break;
+            }
+        }
+    }
+    threads.waitUntilSettled(kSettleLimit);
 }
 
 } // namespace
@@ -161,7 +196,8 @@ std::vector<double> SaneDevice::numberChoices(const char* name) const {
     return out;
 }
 
-ScanOutcome scanPage(SaneDevice& device, const std::atomic<bool>& cancel) {
+ScanOutcome scanPage(SaneDevice& device, const std::atomic<bool>& cancel,
+                     std::atomic<ScanStage>& stage) {
     ScanOutcome outcome;
     const double dpi = device.number("resolution").value_or(0);
     const double xDpi = device.number("x-resolution").value_or(dpi);
@@ -169,9 +205,13 @@ ScanOutcome scanPage(SaneDevice& device, const std::atomic<bool>& cancel) {
     DibAssembler assembler;
     constexpr std::size_t kReadSize = 64 * 1024;
     auto buffer = std::make_unique<SANE_Byte[]>(kReadSize);
+    std::optional<BackendThreads> frameThreads;
+    bool frameEnded = false;
     bool first = true;
     bool ok = true;
     while (ok) {
+        frameThreads.emplace(); // before sane_start, which may start a reader thread
+        frameEnded = false;
         if (cancel.load() || sane_start(device.handle()) != SANE_STATUS_GOOD) {
             ok = false;
             break;
@@ -184,11 +224,23 @@ ScanOutcome scanPage(SaneDevice& device, const std::atomic<bool>& cancel) {
         const FrameParameters frame = frameOf(parameters);
         ok = first ? assembler.begin(frame, xDpi, yDpi) : assembler.nextFrame(frame);
         first = false;
+        // The read that takes a frame's last byte is where a backend may cancel its reader
+        // thread: that byte is read alone, once the reader has finished.
+        std::int64_t unread = parameters.lines > 0 ? std::int64_t{parameters.lines} *
+                                                         std::max(parameters.bytes_per_line, 0)
+                                                   : 0;
         while (ok) {
+            std::size_t request = kReadSize;
+            if (unread > 1) {
+                request = static_cast<std::size_t>(std::min<std::int64_t>(kReadSize, unread - 1));
+            } else if (unread == 1) {
+                frameThreads->waitUntilSettled(kSettleLimit);
+            }
             SANE_Int length = 0;
             const SANE_Status status =
-                sane_read(device.handle(), buffer.get(), static_cast<SANE_Int>(kReadSize), &length);
+                sane_read(device.handle(), buffer.get(), static_cast<SANE_Int>(request), &length);
             if (status == SANE_STATUS_EOF) {
+                frameEnded = true;
                 break;
             }
             if (status != SANE_STATUS_GOOD || cancel.load()) {
@@ -196,12 +248,20 @@ ScanOutcome scanPage(SaneDevice& device, const std::atomic<bool>& cancel) {
                 break;
             }
             assembler.append(buffer.get(), static_cast<std::size_t>(length));
+            unread = std::max<std::int64_t>(unread - length, 0);
         }
         // A cancel from another thread shows up as an early EOF: count the bytes, check the flag.
         ok = ok && !cancel.load() && assembler.frameComplete();
         if (!ok || frame.lastFrame) {
             break;
         }
+    }
+    // When another thread has woken the read with sane_cancel, the backend is ending the frame
+    // already and its pipe may be gone.
+    ScanStage reading = ScanStage::Reading;
+    const bool notWoken = stage.compare_exchange_strong(reading, ScanStage::Finishing);
+    if (frameThreads && !frameEnded && notWoken) {
+        finishFrameEarly(device, *frameThreads, {buffer.get(), kReadSize});
     }
     sane_cancel(device.handle());
     if (cancel.load()) {

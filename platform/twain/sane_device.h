@@ -44,8 +44,15 @@ struct ScanOutcome {
     TW_IMAGEINFO info{};
 };
 
+// Where a running scan stands. Another thread may wake a read that waits on the scanner with
+// sane_cancel, but only while the scan is still reading: it claims that by moving the stage from
+// Reading to Woken. Once the scan has moved it to Finishing, it ends the backend's work itself.
+enum class ScanStage { Reading, Finishing, Woken };
+
 // Scans one page (all frames) and always ends with sane_cancel. `cancel` is checked between
-// reads; a short frame (fewer bytes than announced) is a failure, never a page.
-ScanOutcome scanPage(SaneDevice& device, const std::atomic<bool>& cancel);
+// reads; a short frame (fewer bytes than announced) is a failure, never a page. `stage` must be
+// Reading when the scan starts; it is never Reading when the scan returns.
+ScanOutcome scanPage(SaneDevice& device, const std::atomic<bool>& cancel,
+                     std::atomic<ScanStage>& stage);
 
 } // namespace vantrel::twain

@@ -3,12 +3,14 @@
 #include "platform/twain/twain_handle.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <dlfcn.h>
 #include <link.h>
 #include <optional>
 #include <set>
+#include <thread>
 
 namespace vantrel::twain {
 
@@ -547,10 +549,9 @@ void SourceManager::startScan() {
     const std::uintptr_t number = ++scanNumber_;
     VantrelMessageTarget* parent = parent_;
     SaneDevice* device = device_.get();
-    reading_ = true;
+    stage_ = ScanStage::Reading;
     scanner_ = std::thread([this, number, parent, device] {
-        outcome_ = scanPage(*device, cancel_);
-        reading_ = false;
+        outcome_ = scanPage(*device, cancel_, stage_);
         const TW_UINT16 message =
             outcome_.status == ScanOutcome::Status::Page ? MSG_XFERREADY : MSG_CLOSEDSREQ;
         parent->post(parent->context, kSourceMessage, number, message);
@@ -562,7 +563,15 @@ void SourceManager::stopScan() {
         return;
     }
     cancel_ = true;
-    if (reading_ && device_) {
+    // The scan sees the flag after its current read and ends itself, letting the backend's
+    // reader thread come to rest first. Cancelling from here instead would end that thread
+    // wherever it is; that is kept for a read that waits on a scanner that sends nothing.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(1000);
+    while (stage_ == ScanStage::Reading && std::chrono::steady_clock::now() < giveUp) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ScanStage reading = ScanStage::Reading;
+    if (device_ && stage_.compare_exchange_strong(reading, ScanStage::Woken)) {
         sane_cancel(device_->handle()); // wakes a read that waits for the scanner
     }
     scanner_.join();

@@ -73,7 +73,7 @@ private:
 
     std::thread scanner_;
     std::atomic<bool> cancel_{false};
-    std::atomic<bool> reading_{false};
+    std::atomic<ScanStage> stage_{ScanStage::Finishing};
     std::uintptr_t scanNumber_ = 0;
     ScanOutcome outcome_; // written by the scan thread, read after it is joined
     TW_HANDLE page_ = nullptr;
