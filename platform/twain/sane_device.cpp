@@ -210,7 +210,9 @@ ScanOutcome scanPage(SaneDevice& device, const std::atomic<bool>& cancel,
     bool first = true;
     bool ok = true;
     while (ok) {
-        frameThreads.emplace(); // before sane_start, which may start a reader thread
+        // Taken before sane_start, which may start a reader thread. The loop runs at least once,
+        // so after it there is always a snapshot.
+        frameThreads.emplace();
         frameEnded = false;
         if (cancel.load() || sane_start(device.handle()) != SANE_STATUS_GOOD) {
             ok = false;
@@ -260,7 +262,7 @@ ScanOutcome scanPage(SaneDevice& device, const std::atomic<bool>& cancel,
     // already and its pipe may be gone.
     ScanStage reading = ScanStage::Reading;
     const bool notWoken = stage.compare_exchange_strong(reading, ScanStage::Finishing);
-    if (frameThreads && !frameEnded && notWoken) {
+    if (!frameEnded && notWoken) {
         finishFrameEarly(device, *frameThreads, {buffer.get(), kReadSize});
     }
     sane_cancel(device.handle());
