@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace vantrel::devices {
 
@@ -87,12 +88,16 @@ PrintImage makePrintImage(const imaging::PictureObject& picture, imaging::DrawMo
         return {};
     }
     QImage image;
-    if (drawsThroughMask(picture, mode)) {
-        image = withSeeThrough(picture, mode);
-    } else {
-        platform::Raster raster(picture.width, picture.height, 0xFFFFFFFFu);
-        imaging::DrawPictureToDC(picture, raster, 0, 0, picture.width, picture.height, mode);
-        image = copyOf(raster);
+    try {
+        if (drawsThroughMask(picture, mode)) {
+            image = withSeeThrough(picture, mode);
+        } else {
+            platform::Raster raster(picture.width, picture.height, 0xFFFFFFFFu);
+            imaging::DrawPictureToDC(picture, raster, 0, 0, picture.width, picture.height, mode);
+            image = copyOf(raster);
+        }
+    } catch (const std::bad_alloc&) {
+        return {}; // no memory for the page's pixels: nothing is drawn
     }
     if (image.format() != QImage::Format_RGB32) {
         return {std::move(image), PageTone::Colour};

@@ -442,16 +442,16 @@ void PrinterJob::DrawPicture(imaging::PictureHandle picture, int x, int y, std::
     if (!beginDrawing()) {
         return;
     }
-    if (const imaging::PictureObject* object = imaging::pictureRegistry().find(picture)) {
-        QRect target(toDevice(margins_[0] + x), toDevice(margins_[1] + y),
-                     width ? toDevice(*width) : object->width,
-                     height ? toDevice(*height) : object->height);
-        PrintImage print = makePrintImage(*object, imaging::DrawMode::fromCopyMode(copyMode));
-        if (target.width() < 0 || target.height() < 0) {
-            // A negative size mirrors the picture, as a stretch does.
-            print.image = print.image.mirrored(target.width() < 0, target.height() < 0);
-            target = target.normalized();
-        }
+    // The panel's rule: no size or -1 is the picture's own, any other size below 1 draws nothing.
+    const bool ownWidth = !width || *width == -1;
+    const bool ownHeight = !height || *height == -1;
+    const bool drawable = (ownWidth || *width > 0) && (ownHeight || *height > 0);
+    const imaging::PictureObject* object = imaging::pictureRegistry().find(picture);
+    if (object && drawable) {
+        const QRect target(toDevice(margins_[0] + x), toDevice(margins_[1] + y),
+                           ownWidth ? object->width : toDevice(*width),
+                           ownHeight ? object->height : toDevice(*height));
+        const PrintImage print = makePrintImage(*object, imaging::DrawMode::fromCopyMode(copyMode));
         if (!print.image.isNull() && !target.isEmpty()) {
             QPainter& p = *painter_;
             p.resetTransform(); // device pixels

@@ -86,6 +86,9 @@ int runConvertCommand(int argc, char** argv) {
         } else {
             code = toPng(source, target, 24);
         }
+        if (code != kConvertOk) {
+            std::fprintf(stderr, "vantrel convert: %s\n", lastConversionError().c_str());
+        }
     } else {
         std::fputs(kUsage, stderr);
     }

@@ -1,11 +1,16 @@
 #include "imaging/converter.h"
 
-#include "imaging/atomic_output.h"
 #include "imaging/codecs.h"
+#include "platform/atomic_file.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <memory>
+#include <new>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,69 +20,224 @@ namespace vantrel::imaging {
 
 namespace {
 
-struct FileCloser {
+// Names beyond this many taken in a row mean something else is wrong (a folder filling with
+// names as fast as we try them).
+constexpr int kNameAttempts = 1000;
+
+thread_local std::string tLastError;
+thread_local int tLastErrno = 0;
+
+int fail(int code, const std::string& file, const std::string& reason, int error = 0) {
+    tLastError = file.empty() ? reason : file + ": " + reason;
+    tLastErrno = error;
+    return code;
+}
+
+std::string errnoText(int error) {
+    return error == 0 ? "unknown error" : std::strerror(error);
+}
+
+struct FdCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
+using File = std::unique_ptr<std::FILE, FdCloser>;
+
+// The source opened for reading, or a result code with its reason. Only regular files are read:
+// a folder is no picture, and a pipe or device could block the caller for ever (the open itself
+// does not block: O_NONBLOCK, which a regular file ignores).
+struct Source {
+    File file;
+    std::uint64_t size = 0;
+};
+std::optional<int> openSource(const std::string& name, Source& source) {
+    const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        return error == ENOENT || error == ENOTDIR
+                   ? fail(kSourceMissing, name, "no such file")
+                   : fail(kSourceUnreadable, name, "cannot be opened: " + errnoText(error), error);
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return fail(kSourceUnreadable, name, "not a regular file");
+    }
+    source.file.reset(::fdopen(fd, "rb"));
+    if (!source.file) {
+        ::close(fd);
+        return fail(kSourceUnreadable, name, "cannot be read: " + errnoText(errno));
+    }
+    source.size = static_cast<std::uint64_t>(info.st_size);
+    return std::nullopt;
+}
+
+// Why a source that was opened gave no picture.
+int decodeFailure(const std::string& name) {
+    if (const int error = lastStorageError()) {
+        const char* dir = std::getenv("TMPDIR");
+        return fail(kSourceUnreadable, name,
+                    std::string("no room for the picture in the temporary folder ") +
+                        (dir && *dir ? dir : "/tmp") + ": " + errnoText(error),
+                    error);
+    }
+    return fail(kSourceUnreadable, name,
+                "not a picture that can be read (an unknown format, a broken or truncated file, "
+                "or larger than the size limits)");
+}
+
+} // namespace
+
+ConvertTarget ConvertTarget::replacing(std::string path) {
+    ConvertTarget target;
+    target.first_ = target.path_ = std::move(path);
+    return target;
+}
+
+ConvertTarget ConvertTarget::newFile(std::function<std::string(int)> nameFor) {
+    ConvertTarget target;
+    target.first_ = target.path_ = nameFor ? nameFor(1) : std::string();
+    target.nameFor_ = std::move(nameFor);
+    return target;
+}
+
+const std::string& lastConversionError() {
+    return tLastError;
+}
+
+int lastConversionErrno() {
+    return tLastErrno;
+}
+
+// The target's working file through to its final name.
+class TargetWriter {
+public:
+    explicit TargetWriter(ConvertTarget& target)
+        : target_(target)
+        , file_(target.first_,
+                target.nameFor_ ? platform::Placement::NewOnly : platform::Placement::Replace) {}
+
+    std::optional<int> open() {
+        if (!file_.open()) {
+            return failed();
+        }
+        if (!file_.stream()) {
+            return failed();
+        }
+        return std::nullopt;
+    }
+    std::FILE* stream() { return file_.stream(); }
+
+    int commit() {
+        errno = 0;
+        if (!target_.nameFor_) {
+            if (!file_.commit()) {
+                return failed();
+            }
+            target_.path_ = file_.target().string();
+            return kConvertOk;
+        }
+        const auto taken = file_.commitUnderFreeName(
+            [this](int n) { return std::filesystem::path(target_.nameFor_(n)); }, kNameAttempts);
+        if (!taken) {
+            return failed();
+        }
+        target_.path_ = taken->string();
+        return kConvertOk;
+    }
+    // An encoder stopped: the reason is the stream's error when it has one.
+    int encodeFailed() {
+        const int error = errno;
+        return fail(kTargetNotWritten, target_.first_,
+                    error == 0 ? "the picture could not be encoded" : errnoText(error), error);
+    }
+
+private:
+    int failed() {
+        const int error = errno;
+        return fail(kTargetNotWritten, target_.first_,
+                    error == EEXIST ? "no free file name" : errnoText(error), error);
+    }
+    ConvertTarget& target_;
+    platform::AtomicFile file_;
+};
+
+namespace {
 
 template <class Encode>
-int convert(const std::string& source, const std::string& target, Encode encode) {
-    struct stat info;
-    if (stat(source.c_str(), &info) != 0) {
-        return kSourceMissing;
-    }
+int convert(const std::string& sourceName, ConvertTarget& target, Encode encode) {
+    tLastError.clear();
+    tLastErrno = 0;
     ImageBuffer image;
-    {
-        // Only regular files are read: a folder or a pipe is no picture (and a pipe would block).
-        std::unique_ptr<std::FILE, FileCloser> in(
-            S_ISREG(info.st_mode) ? std::fopen(source.c_str(), "rb") : nullptr);
-        if (!in || !decodePicture(in.get(), static_cast<std::uint64_t>(info.st_size), image)) {
-            return kSourceUnreadable;
+    try {
+        Source source;
+        if (const auto code = openSource(sourceName, source)) {
+            return *code;
         }
+        if (!decodePicture(source.file.get(), source.size, image)) {
+            return decodeFailure(sourceName);
+        }
+    } catch (const std::bad_alloc&) {
+        return fail(kSourceUnreadable, sourceName, "out of memory while decoding", ENOMEM);
     }
-    AtomicOutputFile out(target);
-    if (!out.open() || !encode(image, out.stream()) || !out.commit()) {
-        return kTargetNotWritten;
+    try {
+        TargetWriter out(target);
+        if (const auto code = out.open()) {
+            return *code;
+        }
+        errno = 0;
+        if (!encode(image, out.stream())) {
+            return out.encodeFailed();
+        }
+        return out.commit();
+    } catch (const std::bad_alloc&) {
+        return fail(kTargetNotWritten, target.path(), "out of memory while encoding", ENOMEM);
     }
-    return kConvertOk;
 }
 
 // BMP to BMP for the common source, a 24-bit bottom-up uncompressed BMP: its rows are already the
 // target's rows (the padding bytes, whose value is free, come over as they are), so they go from
-// file to file in the kernel without passing through a picture buffer. Any other source, or any
-// failure before the target is opened, leaves the decision to the general path.
-std::optional<int> copyBmpRows(const std::string& source, const std::string& target) {
-    struct stat info;
-    if (stat(source.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        return std::nullopt;
+// file to file in the kernel without passing through a picture buffer. Any other source leaves
+// the decision to the general path.
+std::optional<int> copyBmpRows(const std::string& sourceName, ConvertTarget& target) {
+    tLastError.clear();
+    tLastErrno = 0;
+    Source source;
+    if (openSource(sourceName, source)) {
+        return std::nullopt; // the general path reports it
     }
-    std::unique_ptr<std::FILE, FileCloser> in(std::fopen(source.c_str(), "rb"));
     BmpRows where;
-    if (!in ||
-        locateBmpRows(in.get(), static_cast<std::uint64_t>(info.st_size), where) !=
-            DecodeStatus::Decoded ||
+    if (locateBmpRows(source.file.get(), source.size, where) != DecodeStatus::Decoded ||
         where.topDown) {
         return std::nullopt;
     }
-    AtomicOutputFile out(target);
-    if (!out.open() || !writeBmpHeader(out.stream(), where.width, where.rows) ||
-        std::fflush(out.stream()) != 0) {
-        return kTargetNotWritten;
+    TargetWriter out(target);
+    if (const auto code = out.open()) {
+        return *code;
     }
-    const int from = fileno(in.get());
+    errno = 0;
+    if (!writeBmpHeader(out.stream(), where.width, where.rows) || std::fflush(out.stream()) != 0) {
+        return out.encodeFailed();
+    }
+    const int from = fileno(source.file.get());
     const int to = fileno(out.stream());
     auto offset = static_cast<off_t>(where.offset);
     std::uint64_t left = where.stride * where.rows;
     while (left > 0) {
         const ssize_t n = copy_file_range(from, &offset, to, nullptr, left, 0);
+        if (n < 0 && (errno == ENOSPC || errno == EDQUOT || errno == EFBIG || errno == EIO)) {
+            return out.encodeFailed();
+        }
         if (n <= 0) {
             // No in-kernel copy here (or the source shrank): plain reads and writes.
             std::vector<char> chunk(1 << 20);
             while (left > 0) {
                 const auto want =
                     static_cast<std::size_t>(std::min<std::uint64_t>(left, chunk.size()));
-                if (pread(from, chunk.data(), want, offset) != static_cast<ssize_t>(want) ||
-                    std::fwrite(chunk.data(), 1, want, out.stream()) != want) {
-                    return kTargetNotWritten;
+                if (pread(from, chunk.data(), want, offset) != static_cast<ssize_t>(want)) {
+                    return fail(kSourceUnreadable, sourceName, "shorter than its header says");
+                }
+                if (std::fwrite(chunk.data(), 1, want, out.stream()) != want) {
+                    return out.encodeFailed();
                 }
                 offset += static_cast<off_t>(want);
                 left -= want;
@@ -86,16 +246,27 @@ std::optional<int> copyBmpRows(const std::string& source, const std::string& tar
         }
         left -= static_cast<std::uint64_t>(n);
     }
-    return out.commit() ? kConvertOk : kTargetNotWritten;
+    return out.commit();
+}
+
+bool namesPresent(const std::string& source, const ConvertTarget& target) {
+    if (source.empty() || target.empty()) {
+        fail(kInvalidArguments, "", "a source and a target file name are needed");
+        return false;
+    }
+    return true;
 }
 
 } // namespace
 
-int toJpeg(const std::string& source, const std::string& target, bool grayscale, int quality,
+int toJpeg(const std::string& source, ConvertTarget& target, bool grayscale, int quality,
            bool optimise, int smoothing) {
-    if (source.empty() || target.empty() || quality < 1 || quality > 100 || smoothing < 0 ||
-        smoothing > 100) {
+    if (!namesPresent(source, target)) {
         return kInvalidArguments;
+    }
+    if (quality < 1 || quality > 100 || smoothing < 0 || smoothing > 100) {
+        return fail(kInvalidArguments, "",
+                    "the quality must be 1 to 100 and the smoothing 0 to 100");
     }
     const JpegSettings settings{grayscale, quality, optimise, smoothing};
     return convert(source, target, [&](const ImageBuffer& image, std::FILE* out) {
@@ -103,21 +274,44 @@ int toJpeg(const std::string& source, const std::string& target, bool grayscale,
     });
 }
 
-int toBmp(const std::string& source, const std::string& target) {
-    if (source.empty() || target.empty()) {
+int toBmp(const std::string& source, ConvertTarget& target) {
+    if (!namesPresent(source, target)) {
         return kInvalidArguments;
     }
-    if (const auto copied = copyBmpRows(source, target)) {
-        return *copied;
+    try {
+        if (const auto copied = copyBmpRows(source, target)) {
+            return *copied;
+        }
+    } catch (const std::bad_alloc&) {
+        return fail(kTargetNotWritten, target.path(), "out of memory while copying", ENOMEM);
     }
     return convert(source, target, encodeBmp);
 }
 
-int toPng(const std::string& source, const std::string& target, int depth) {
-    if (source.empty() || target.empty() || depth != 24) {
+int toPng(const std::string& source, ConvertTarget& target, int depth) {
+    if (!namesPresent(source, target)) {
         return kInvalidArguments;
     }
+    if (depth != 24) {
+        return fail(kInvalidArguments, "", "the PNG depth must be 24");
+    }
     return convert(source, target, encodePng);
+}
+
+int toJpeg(const std::string& source, const std::string& target, bool grayscale, int quality,
+           bool optimise, int smoothing) {
+    auto replacing = ConvertTarget::replacing(target);
+    return toJpeg(source, replacing, grayscale, quality, optimise, smoothing);
+}
+
+int toBmp(const std::string& source, const std::string& target) {
+    auto replacing = ConvertTarget::replacing(target);
+    return toBmp(source, replacing);
+}
+
+int toPng(const std::string& source, const std::string& target, int depth) {
+    auto replacing = ConvertTarget::replacing(target);
+    return toPng(source, replacing, depth);
 }
 
 } // namespace vantrel::imaging

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace vantrel::imaging {
 namespace {
@@ -51,8 +52,13 @@ void DrawingSurface::resize(int width, int height) {
     if (width == bitmap_.width() && height == bitmap_.height()) {
         return;
     }
-    Raster next(width, height, platform::toPixel(background_));
-    paintBackground(next, {0, 0, width, height});
+    Raster next;
+    try {
+        next = Raster(width, height, platform::toPixel(background_));
+        paintBackground(next, {0, 0, width, height});
+    } catch (const std::bad_alloc&) {
+        return; // no memory for the new size: the panel keeps its size and content
+    }
     if (!(backgroundPicture_ && backgroundMode_ == BackgroundMode::CentredShrunk)) {
         const int w = std::min(width, bitmap_.width());
         const int h = std::min(height, bitmap_.height());
@@ -66,7 +72,11 @@ void DrawingSurface::resize(int width, int height) {
 
 void DrawingSurface::setBackgroundPicture(std::span<const std::uint8_t> bytes,
                                           BackgroundMode mode) {
-    backgroundPicture_ = bytes.empty() ? nullptr : decodePictureBytes(bytes);
+    try {
+        backgroundPicture_ = bytes.empty() ? nullptr : decodePictureBytes(bytes);
+    } catch (const std::bad_alloc&) {
+        backgroundPicture_ = nullptr;
+    }
     backgroundMode_ = mode;
 }
 
@@ -123,7 +133,12 @@ void DrawingSurface::drawPicture(PictureHandle handle, int x, int y, std::option
     const int py = toPixels(y);
     const int w = width ? toPixels(*width) : -1;
     const int h = height ? toPixels(*height) : -1;
-    DrawPictureToDC(*picture, bitmap_, px, py, w, h, mode);
+    try {
+        DrawPictureToDC(*picture, bitmap_, px, py, w, h, mode);
+    } catch (const std::bad_alloc&) {
+        // A stretch or a colour conversion ran out of memory part of the way: what it drew
+        // stays, and the panel is repainted below.
+    }
     changed({px, py, w == -1 ? picture->width : w, h == -1 ? picture->height : h});
 }
 
@@ -147,7 +162,11 @@ void DrawingSurface::clear(std::optional<int> x, std::optional<int> y, std::opti
         platform::clip({int(left), int(top), clampToInt(right - left), clampToInt(bottom - top)},
                        bitmap_.width(), bitmap_.height());
     if (area.width > 0) {
-        paintBackground(bitmap_, area);
+        try {
+            paintBackground(bitmap_, area);
+        } catch (const std::bad_alloc&) {
+            bitmap_.fill(area, platform::toPixel(background_)); // the colour needs no memory
+        }
         changed(area);
     }
 }
@@ -168,20 +187,30 @@ std::vector<std::uint8_t> DrawingSurface::getPicture(int width, int height) cons
     if (!pictureSizeAllowed(w, h)) {
         return {};
     }
-    if (w == bitmap_.width() && h == bitmap_.height()) {
-        return rasterToBmp(bitmap_);
+    try {
+        if (w == bitmap_.width() && h == bitmap_.height()) {
+            return rasterToBmp(bitmap_);
+        }
+        Raster scaled(int(w), int(h), platform::toPixel(background_));
+        platform::stretchBlt(scaled, {0, 0, int(w), int(h)}, bitmap_.source(),
+                             platform::rop::kSrcCopy, platform::StretchMode::Halftone);
+        return rasterToBmp(scaled);
+    } catch (const std::bad_alloc&) {
+        return {};
     }
-    Raster scaled(int(w), int(h), platform::toPixel(background_));
-    platform::stretchBlt(scaled, {0, 0, int(w), int(h)}, bitmap_.source(), platform::rop::kSrcCopy,
-                         platform::StretchMode::Halftone);
-    return rasterToBmp(scaled);
 }
 
 std::shared_ptr<const std::vector<std::uint8_t>> DrawingSurface::sharedPicture() const {
     if (auto last = lastPicture_.lock(); last && lastPictureChanges_ == changes_) {
         return last;
     }
-    auto picture = std::make_shared<const std::vector<std::uint8_t>>(getPicture());
+    std::shared_ptr<const std::vector<std::uint8_t>> picture;
+    try {
+        picture = std::make_shared<const std::vector<std::uint8_t>>(getPicture());
+    } catch (const std::bad_alloc&) {
+        static const auto none = std::make_shared<const std::vector<std::uint8_t>>();
+        return none; // empty, as getPicture gives when it fails
+    }
     lastPicture_ = picture;
     lastPictureChanges_ = changes_;
     return picture;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <new>
 #include <string>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@ namespace vantrel::imaging {
 namespace {
 
 DecodeLimits gLimits;
+thread_local int tStorageError = 0;
 
 constexpr unsigned kLastCounter = 2047483647;
 
@@ -26,6 +28,10 @@ std::string temporaryDirectory() {
 }
 
 } // namespace
+
+int lastStorageError() {
+    return tStorageError;
+}
 
 DecodeLimits decodeLimits() {
     return gLimits;
@@ -46,8 +52,10 @@ MappedStorage::~MappedStorage() {
 
 std::unique_ptr<MappedStorage> MappedStorage::create(std::size_t size) {
     if (size == 0) {
+        tStorageError = EINVAL;
         return nullptr;
     }
+    tStorageError = 0;
     const std::string dir = temporaryDirectory();
     // The first free counter from 0 on; our own names are unlinked at once, so 0 is usually free.
     for (unsigned counter = 0; counter <= kLastCounter; ++counter) {
@@ -57,20 +65,35 @@ std::unique_ptr<MappedStorage> MappedStorage::create(std::size_t size) {
             if (errno == EEXIST) {
                 continue; // someone else's file: never delete it, take the next name
             }
+            tStorageError = errno;
             return nullptr;
         }
+        // Unnamed at once: only a kill between these two calls could leave the file behind.
+        unlink(name.c_str());
+        // The space is reserved before the mapping is made: pages of a sparse file would be
+        // allocated on first write, and a full disk then kills the process with SIGBUS instead
+        // of failing this call.
         void* mapped = MAP_FAILED;
-        if (ftruncate(fd, static_cast<off_t>(size)) == 0) {
+        const int reserved = posix_fallocate(fd, 0, static_cast<off_t>(size));
+        if (reserved == 0) {
             mapped = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
         }
-        unlink(name.c_str());
+        const int error = reserved != 0 ? reserved : errno;
         if (mapped == MAP_FAILED) {
             close(fd);
+            tStorageError = error;
             return nullptr;
         }
-        return std::unique_ptr<MappedStorage>(
-            new MappedStorage(static_cast<std::uint8_t*>(mapped), size, fd));
+        std::unique_ptr<MappedStorage> storage(
+            new (std::nothrow) MappedStorage(static_cast<std::uint8_t*>(mapped), size, fd));
+        if (!storage) {
+            munmap(mapped, size);
+            close(fd);
+            tStorageError = ENOMEM;
+        }
+        return storage;
     }
+    tStorageError = EEXIST;
     return nullptr;
 }
 

@@ -24,9 +24,11 @@ DecodeLimits decodeLimits();
 void setDecodeLimits(const DecodeLimits& limits); // for fuzzing and tests
 
 // A hidden working file "CSWCLASS<n>.tmp" in the temporary directory ($TMPDIR or /tmp), created
-// exclusively (O_EXCL, O_NOFOLLOW, mode 0600) under the first free counter, mapped read/write with
-// exactly the size asked for. The name is unlinked as soon as the mapping exists, so no file is
-// left behind on any path, not even a crash; the pages live until the storage is released.
+// exclusively (O_EXCL, O_NOFOLLOW, mode 0600) under the first free counter, its space reserved
+// on disk (so a full disk fails the creation, never a later write to the mapping), and mapped
+// read/write with exactly the size asked for. The name is unlinked as soon as the file is open,
+// so no file is left behind on any path, not even a crash; the pages live until the storage is
+// released.
 class MappedStorage {
 public:
     // nullptr when the file cannot be made or mapped (size 0 is refused too).
@@ -44,6 +46,10 @@ private:
     std::size_t size_;
     int fd_;
 };
+
+// The errno of the last pixel store that could not be made on this thread (the temporary folder
+// missing or full, say), 0 when the last one was made.
+int lastStorageError();
 
 struct PaletteEntry {
     std::uint8_t red, green, blue;

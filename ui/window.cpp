@@ -1,5 +1,6 @@
 #include "ui/window.h"
 
+#include "platform/dialogs.h"
 #include "ui/button_controls.h"
 #include "ui/char_filter.h"
 #include "ui/container_controls.h"
@@ -16,6 +17,7 @@
 #include <QScreen>
 #include <QTimer>
 #include <algorithm>
+#include <new>
 
 namespace vantrel::ui {
 namespace {
@@ -323,7 +325,13 @@ void Window::deliverEvent(std::string_view control, EventKind kind, const EventA
     if (it != handlers_.end() && it->second) {
         // Copy: a handler may rebind while it runs, and it may run re-entrantly.
         Handler handler = it->second;
-        handler(args);
+        try {
+            handler(args);
+        } catch (const std::bad_alloc&) {
+            // The operations that handle pages fail cleanly on their own; whatever else runs
+            // out of memory ends that one action, never the program and the pages it shows.
+            platform::dialogs().showMessage({.text = "内存不足，操作没有完成"});
+        }
     }
 }
 

@@ -18,15 +18,10 @@ std::tm localNow() {
     return local;
 }
 
-std::filesystem::path freeTargetPath(const std::filesystem::path& folder, const std::string& stem,
-                                     const std::string& extension) {
-    std::filesystem::path candidate = folder / (stem + extension);
-    std::error_code ignored;
-    for (int n = 2; std::filesystem::exists(std::filesystem::symlink_status(candidate, ignored));
-         ++n) {
-        candidate = folder / (stem + "-" + std::to_string(n) + extension);
-    }
-    return candidate;
+std::filesystem::path savedPictureName(const std::filesystem::path& folder, const std::string& stem,
+                                       const std::string& extension, int attempt) {
+    return folder /
+           (attempt <= 1 ? stem + extension : stem + "-" + std::to_string(attempt) + extension);
 }
 
 } // namespace vantrel::workflows

@@ -1,7 +1,6 @@
 #pragma once
 // Names of saved pictures: the local date and time of the save as 14 digits (year, then month,
-// day, hour, minute and second as two digits each), and a name in the save folder that no earlier
-// file has.
+// day, hour, minute and second as two digits each), numbered when that name is taken.
 
 #include <ctime>
 #include <filesystem>
@@ -15,9 +14,10 @@ std::string MakeFileStem(const std::tm& localTime);
 // The current local date and time.
 std::tm localNow();
 
-// folder/stem + extension, or, when a file or folder of that name exists already (two saves in
-// the same second), folder/stem-2 + extension, stem-3, … : a save never replaces an earlier one.
-std::filesystem::path freeTargetPath(const std::filesystem::path& folder, const std::string& stem,
-                                     const std::string& extension);
+// The name a saved picture tries on its `attempt`-th go: folder/stem + extension first, then,
+// while those are taken (two saves in the same second), folder/stem-2 + extension, stem-3, ...
+// The save takes a name only if no file has it, so a save never replaces an earlier one.
+std::filesystem::path savedPictureName(const std::filesystem::path& folder, const std::string& stem,
+                                       const std::string& extension, int attempt);
 
 } // namespace vantrel::workflows

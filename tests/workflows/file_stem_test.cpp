@@ -1,7 +1,5 @@
 #include "workflows/file_stem.h"
 
-#include "tests/support/sandbox.h"
-
 #include <gtest/gtest.h>
 
 namespace vantrel::workflows {
@@ -24,19 +22,11 @@ TEST(MakeFileStem, FourteenDigitsWithLeadingZeros) {
     EXPECT_EQ(MakeFileStem(at(1000, 1, 1, 0, 0, 0)), "10000101000000");
 }
 
-TEST(FreeTargetPath, SameSecondSavesGetNumberedNames) {
-    test::Sandbox sandbox;
-    EXPECT_EQ(freeTargetPath(sandbox.path(), "20180816090503", ".jpg"),
-              sandbox / "20180816090503.jpg");
-    sandbox.write("20180816090503.jpg", "first");
-    EXPECT_EQ(freeTargetPath(sandbox.path(), "20180816090503", ".jpg"),
-              sandbox / "20180816090503-2.jpg");
-    sandbox.write("20180816090503-2.jpg", "second");
-    EXPECT_EQ(freeTargetPath(sandbox.path(), "20180816090503", ".jpg"),
-              sandbox / "20180816090503-3.jpg");
-    // Another format of the same second is a different name.
-    EXPECT_EQ(freeTargetPath(sandbox.path(), "20180816090503", ".png"),
-              sandbox / "20180816090503.png");
+TEST(SavedPictureName, SameSecondSavesGetNumberedNames) {
+    const std::filesystem::path folder = "/scans";
+    EXPECT_EQ(savedPictureName(folder, "20180816090503", ".jpg", 1), "/scans/20180816090503.jpg");
+    EXPECT_EQ(savedPictureName(folder, "20180816090503", ".jpg", 2), "/scans/20180816090503-2.jpg");
+    EXPECT_EQ(savedPictureName(folder, "20180816090503", ".png", 3), "/scans/20180816090503-3.png");
 }
 
 } // namespace

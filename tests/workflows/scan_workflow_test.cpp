@@ -12,11 +12,14 @@
 #include "ui/text_controls.h"
 #include "ui/toolbar.h"
 #include "workflows/control_names.h"
+#include "workflows/file_stem.h"
 #include "workflows/panel.h"
 #include "workflows/scan_workflow.h"
 #include "workflows/workflow_state.h"
 
 #include <QTest>
+#include <chrono>
+#include <functional>
 #include <regex>
 
 using namespace Qt::StringLiterals;
@@ -206,14 +209,80 @@ TEST_F(ScanWorkflowTest, SavesInTheSameSecondKeepEveryFile) {
     EXPECT_EQ(control<ui::ListView>(control::kSavedFilesList).cellText(2, 0), u"3"_s);
 }
 
-TEST_F(ScanWorkflowTest, MissingSaveFolderGivesTheConverterCode) {
-    writeSettings({{"保存目录", (sandbox_ / "gone").string()}});
+// A save folder that cannot take the file: the failure message with the code and a second line
+// saying what is wrong with the folder; nothing is written anywhere else.
+struct FolderCase {
+    const char* name;
+    std::function<std::string(const Sandbox&)> folder; // prepares it, returns the box's text
+    std::string reasonStart;
+};
+void PrintTo(const FolderCase& c, std::ostream* os) {
+    *os << c.name;
+}
+class UnusableSaveFolder : public ScanWorkflowTest,
+                           public ::testing::WithParamInterface<FolderCase> {};
+
+TEST_P(UnusableSaveFolder, SaysWhyAndWritesNothingElsewhere) {
     startWithoutScanner();
+    const std::string folder = GetParam().folder(sandbox_);
+    control<ui::EditBox>(control::kSaveFolderBox).setContent(QString::fromStdString(folder));
+    const auto before = std::filesystem::current_path();
     QTest::mouseClick(&control<ui::Button>(control::kSaveButton), Qt::LeftButton);
     const auto messages = dialogs_.messages();
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].text, "文件保存是失败,错误代码：-4");
+    EXPECT_EQ(messages[0].text, "文件保存是失败,错误代码：-4\n" + GetParam().reasonStart + folder);
     EXPECT_EQ(control<ui::ListView>(control::kSavedFilesList).rowCount(), 0);
+    for (const auto& dir : {before, std::filesystem::path("/")}) {
+        for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+            EXPECT_FALSE(
+                std::regex_match(entry.path().filename().string(), std::regex("[0-9]{14}.*\\.jpg")))
+                << entry.path();
+        }
+    }
+}
+
+const FolderCase kFolderCases[] = {
+    {"Empty", [](const Sandbox&) { return std::string(); }, "没有选择保存位置，请先选择保存目录"},
+    {"Missing", [](const Sandbox& box) { return (box / "gone").string(); }, "保存位置不存在："},
+    {"AFile", [](const Sandbox& box) { return box.write("file", "x").string(); },
+     "保存位置不是文件夹："},
+    {"ReadOnly",
+     [](const Sandbox& box) {
+         std::filesystem::create_directory(box / "locked");
+         std::filesystem::permissions(box / "locked", std::filesystem::perms(0555));
+         return (box / "locked").string();
+     },
+     "保存位置不能写入："},
+};
+INSTANTIATE_TEST_SUITE_P(Folders, UnusableSaveFolder, ::testing::ValuesIn(kFolderCases),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(ScanWorkflowTest, SaveNeverReplacesAFileThatAppearedUnderItsName) {
+    startWithoutScanner();
+    control<ui::DropDownList>(control::kFormatList).setSelection(1);
+    // Files of another program under this second's and the next seconds' names.
+    const auto now = std::chrono::system_clock::now();
+    std::vector<std::filesystem::path> theirs;
+    for (int s = 0; s < 3; ++s) {
+        const std::time_t t = std::chrono::system_clock::to_time_t(now + std::chrono::seconds(s));
+        std::tm local{};
+        localtime_r(&t, &local);
+        theirs.push_back(
+            sandbox_.write("扫描图片/" + workflows::MakeFileStem(local) + ".bmp", "theirs"));
+    }
+    QTest::mouseClick(&control<ui::Button>(control::kSaveButton), Qt::LeftButton);
+    for (const auto& file : theirs) {
+        EXPECT_EQ(Sandbox::read(file), "theirs");
+    }
+    const auto files = savedFiles();
+    ASSERT_EQ(files.size(), 4u);
+    const auto listed =
+        control<ui::ListView>(control::kSavedFilesList).cellText(0, 1).toStdString();
+    EXPECT_TRUE(std::regex_match(listed, std::regex(".*/[0-9]{14}-2\\.bmp"))) << listed;
+    EXPECT_EQ(Sandbox::read(listed).rfind("BM", 0), 0u);
+    ASSERT_EQ(dialogs_.messages().size(), 1u);
+    EXPECT_EQ(dialogs_.messages()[0].text,
+              "文件保存成功,文件名为 " + std::filesystem::path(listed).filename().string());
 }
 
 TEST_F(ScanWorkflowTest, NoFormatSelectedWritesOnlyTheTemporaryFile) {

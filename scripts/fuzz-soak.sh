@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Long fuzzing runs that add up over days: each named target (all of them by default) runs for
+# <seconds> in turn, with a corpus that persists between runs in <state dir>/corpus/<target>,
+# and inputs up to page size (-max_len 4 MiB). The CPU time each run used is appended to
+# <state dir>/ledger.tsv (target, date, cpu seconds, executions, new findings), so the hours
+# spent per target can be summed later:
+#   scripts/fuzz-soak.sh <fuzz build dir> <state dir> <seconds> [target...]
+#   awk -F'\t' '{s[$1]+=$3} END {for (t in s) printf "%s %.2f h\n", t, s[t]/3600}' <state>/ledger.tsv
+# Findings land in <state dir>/findings/<target>/; each one fixed becomes a regression file under
+# tests/imaging/data/ that the test suite replays.
+set -uo pipefail
+
+build=${1:?usage: fuzz-soak.sh <fuzz build dir> <state dir> <seconds> [target...]}
+state=${2:?usage: fuzz-soak.sh <fuzz build dir> <state dir> <seconds> [target...]}
+seconds=${3:?usage: fuzz-soak.sh <fuzz build dir> <state dir> <seconds> [target...]}
+shift 3
+repo=$(cd "$(dirname "$0")/.." && pwd)
+corpus=${VANTREL_CORPUS_DIR:-$repo/../shared/corpus}
+
+targets=("$@")
+if [ ${#targets[@]} -eq 0 ]; then
+  targets=($(ls "$build/fuzz" | grep '^fuzz_' | grep -v '\.'))
+fi
+mkdir -p "$state"
+export TMPDIR=$state/tmp
+mkdir -p "$TMPDIR"
+
+cpu_seconds() {
+  { times; } | tail -1 | awk '{ for (i = 1; i <= 2; i++) { split($i, p, /[ms]/); s += p[1] * 60 + p[2] } }
+                              END { printf "%d", s }'
+}
+
+for target in "${targets[@]}"; do
+  dir=$state/corpus/$target
+  mkdir -p "$dir" "$state/findings/$target"
+  seeds=()
+  # The committed seeds and the public test images seed a new corpus.
+  [ -d "$repo/fuzz/corpus/$target" ] && seeds+=("$repo/fuzz/corpus/$target")
+  [ -d "$corpus" ] && [ -z "$(ls -A "$dir")" ] && seeds+=("$corpus")
+  before=$(ls "$state/findings/$target" | wc -l)
+  log=$state/$target.log
+  : >"$log"
+  start=$(date +%s)
+  # A finding stops libFuzzer: start it again (crashing inputs never enter the corpus) until the
+  # time is used. CPU time is the children's user + system time from bash's `times`.
+  cpu0=$(cpu_seconds)
+  while left=$((seconds - ($(date +%s) - start))); [ "$left" -gt 5 ]; do
+    "$build/fuzz/$target" -max_total_time="$left" -timeout=25 -rss_limit_mb=3072 \
+      -max_len=4194304 -len_control=200 -print_final_stats=1 -reload=0 \
+      -artifact_prefix="$state/findings/$target/" "$dir" "${seeds[@]}" >>"$log" 2>&1
+    seeds=()
+  done
+  cpu=$(( $(cpu_seconds) - cpu0 ))
+  runs=$(grep -oE '^stat::number_of_executed_units: *[0-9]+' "$log" | grep -oE '[0-9]+$' |
+         awk '{s+=$1} END {print s+0}')
+  after=$(ls "$state/findings/$target" | wc -l)
+  printf '%s\t%s\t%s\t%s\t%s\n' "$target" "$(date -u +%FT%TZ)" "$cpu" "${runs:-0}" \
+    "$((after - before))" >>"$state/ledger.tsv"
+  echo "fuzz-soak: $target $(( $(date +%s) - start ))s wall, ${cpu}s cpu, ${runs:-0} runs," \
+    "$((after - before)) new findings"
+done
