@@ -1,6 +1,7 @@
 #include "imaging/bitmap.h"
 
 #include "platform/dialogs.h"
+#include "platform/huge_pages.h"
 
 #include <algorithm>
 #include <cstring>
@@ -152,6 +153,7 @@ bool Bitmap::loadData(std::span<const std::uint8_t> file) {
         // Reserved and then filled by appending: no zero-fill of a page-sized buffer first.
         image.reserve(kFileHeaderSize + kInfoHeaderSize + tableBytes +
                       static_cast<std::size_t>(pixelBytes));
+        platform::adviseHugePages(image.data(), image.capacity());
         image.resize(kFileHeaderSize);
         image.insert(image.end(), header, header + kInfoHeaderSize);
         if (headerSize == kInfoHeaderSize) {

@@ -1,5 +1,7 @@
 #include "platform/raster.h"
 
+#include "platform/huge_pages.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -299,6 +301,7 @@ Raster::Raster(int width, int height, std::uint32_t fill) {
     height_ = height;
     const std::size_t n = std::size_t(width) * std::size_t(height);
     pixels_ = std::make_unique_for_overwrite<std::uint32_t[]>(n);
+    adviseHugePages(pixels_.get(), n * sizeof(std::uint32_t));
     std::fill_n(pixels_.get(), n, fill);
 }
 

@@ -3,6 +3,7 @@
 // memory. Each fault must end in the documented code, leave every earlier file as it was and
 // leave nothing behind.
 
+#include "imaging/convert_command.h"
 #include "imaging/converter.h"
 #include "platform/atomic_file.h"
 #include "tests/imaging/bmp_builder.h"
@@ -210,6 +211,55 @@ TEST_F(ConverterFaults, KilledConversionsLeaveOldOrNewAndTheNextSaveCleansUp) {
     for (const auto& name : namesIn(out_)) {
         EXPECT_FALSE(name.starts_with(".")) << "left behind: " << name;
     }
+}
+
+// `vantrel convert`: the code on stdout as before, and on failure one line on stderr naming the
+// file and the reason.
+TEST_F(ConverterFaults, CommandLineSaysWhatFailedOnStderr) {
+    const fs::path page = sandbox_.write("page.bmp", pageBmp(8, 8));
+    const fs::path locked = sandbox_.write("out/locked.png", "kept");
+    fs::permissions(locked, fs::perms(0444));
+    struct Row {
+        std::vector<std::string> args;
+        std::string code;
+        std::string stderrText; // "" for none
+    };
+    const Row rows[] = {
+        {{"--to", "png", page.string(), (out_ / "ok.png").string()}, "1\n", ""},
+        {{"--to", "png", (sandbox_ / "gone.bmp").string(), (out_ / "x.png").string()},
+         "-1\n",
+         "vantrel convert: " + (sandbox_ / "gone.bmp").string() + ": no such file\n"},
+        {{"--to", "png", page.string(), locked.string()},
+         "-4\n",
+         "vantrel convert: " + locked.string() + ": Permission denied\n"},
+        {{"--to", "bmp", page.string(), (sandbox_ / "no/such/x.bmp").string()},
+         "-4\n",
+         "vantrel convert: " + (sandbox_ / "no/such/x.bmp").string() +
+             ": No such file or directory\n"},
+    };
+    for (const Row& row : rows) {
+        const fs::path out = sandbox_ / "stdout", err = sandbox_ / "stderr";
+        const auto result = test::runInChild([&] {
+            if (!std::freopen(out.c_str(), "w", stdout) ||
+                !std::freopen(err.c_str(), "w", stderr)) {
+                return 100;
+            }
+            std::vector<std::string> args = row.args;
+            args.insert(args.begin(), "convert");
+            std::vector<char*> argv;
+            for (auto& a : args) {
+                argv.push_back(a.data());
+            }
+            const int status = runConvertCommand(int(argv.size()), argv.data());
+            std::fflush(nullptr);
+            return status;
+        });
+        EXPECT_TRUE(result.exited && result.code == (row.code == "1\n" ? 0 : 1))
+            << result.describe();
+        EXPECT_EQ(Sandbox::read(out), row.code);
+        EXPECT_EQ(Sandbox::read(err), row.stderrText);
+    }
+    EXPECT_EQ(Sandbox::read(locked), "kept");
 }
 
 // Too little memory for a page fails the conversion with its code; the process goes on.

@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <malloc.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -98,6 +99,9 @@ bool privateTmpfsAvailable() {
 }
 
 void limitAddressSpaceAboveCurrent(std::size_t bytes) {
+    // Free memory at the top of the heap would let later allocations succeed within the old
+    // size: give it back first, so the limit leaves only `bytes` to allocate.
+    ::malloc_trim(0);
     std::ifstream status("/proc/self/status");
     std::string key;
     std::size_t kib = 0;

@@ -48,7 +48,8 @@ inline constexpr bool kAddressSpaceLimitWorks = true;
 #endif
 
 // Inside a child only: lowers the address-space limit to `bytes` above what the child already
-// uses (read from /proc/self/status), so the next large allocations fail.
+// uses (read from /proc/self/status, after the heap's free top is given back), so the next
+// large allocations fail.
 void limitAddressSpaceAboveCurrent(std::size_t bytes);
 
 } // namespace vantrel::test
