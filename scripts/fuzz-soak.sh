@@ -25,9 +25,14 @@ mkdir -p "$state"
 export TMPDIR=$state/tmp
 mkdir -p "$TMPDIR"
 
-cpu_seconds() {
-  { times; } | tail -1 | awk '{ for (i = 1; i <= 2; i++) { split($i, p, /[ms]/); s += p[1] * 60 + p[2] } }
-                              END { printf "%d", s }'
+# Sets cpu_now to the CPU time (user + system) that this shell's finished children used, in
+# whole seconds. `times` must run in this shell itself: in a pipeline or a $(...) it would
+# report a subshell, which has no children of its own.
+cpu_now=0
+read_cpu() {
+  times >"$state/.times"
+  cpu_now=$(tail -1 "$state/.times" |
+    awk '{ for (i = 1; i <= 2; i++) { split($i, p, /[ms]/); s += p[1] * 60 + p[2] } } END { printf "%d", s }')
 }
 
 for target in "${targets[@]}"; do
@@ -43,14 +48,16 @@ for target in "${targets[@]}"; do
   start=$(date +%s)
   # A finding stops libFuzzer: start it again (crashing inputs never enter the corpus) until the
   # time is used. CPU time is the children's user + system time from bash's `times`.
-  cpu0=$(cpu_seconds)
+  read_cpu
+  cpu0=$cpu_now
   while left=$((seconds - ($(date +%s) - start))); [ "$left" -gt 5 ]; do
     "$build/fuzz/$target" -max_total_time="$left" -timeout=25 -rss_limit_mb=3072 \
       -max_len=4194304 -len_control=200 -print_final_stats=1 -reload=0 \
       -artifact_prefix="$state/findings/$target/" "$dir" "${seeds[@]}" >>"$log" 2>&1
     seeds=()
   done
-  cpu=$(( $(cpu_seconds) - cpu0 ))
+  read_cpu
+  cpu=$((cpu_now - cpu0))
   runs=$(grep -oE '^stat::number_of_executed_units: *[0-9]+' "$log" | grep -oE '[0-9]+$' |
          awk '{s+=$1} END {print s+0}')
   after=$(ls "$state/findings/$target" | wc -l)

@@ -5,6 +5,7 @@
 #include "devices/print_image.h"
 #include "devices/print_progress_window.h"
 #include "devices/printer_job.h"
+#include "imaging/drawing_surface.h"
 #include "tests/devices/print_test_support.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/scripted_dialogs.h"
@@ -446,6 +447,32 @@ TEST(PrinterPropertiesTest, NoDialogIsShownWithoutASeam) {
 }
 
 // --- The other drawing commands -----------------------------------------------------------------
+
+// Sizes follow the panel's rule: -1 (or none) is the picture's own size, any other size below 1
+// draws nothing (a stretch to a negative size would mirror the picture on paper only).
+TEST_F(PrinterJobTest, NegativeSizesDrawNothingAsOnThePanel) {
+    ASSERT_TRUE(startToFile("sizes.pdf", 2, 0));
+    const QPointF origin = job.printer()->pageLayout().paintRect(QPageLayout::Point).topLeft();
+    const imaging::PictureHandle picture = registerPicture(quadrantImage(40, 30));
+    job.DrawPicture(picture, 1500, 500, -1000, 500);  // would mirror onto 500..1500
+    job.DrawPicture(picture, 500, 1500, 1000, -500);  // would mirror onto 1000..1500
+    job.DrawPicture(picture, 1500, 1500, 1000, 1000); // drawn
+    job.EndPrinting();
+    imaging::UnloadPicture(picture);
+
+    const auto at = [&](double units) { return int(origin.x() + units * 72 / 254); };
+    const QImage page = renderPage(sandbox / "sizes.pdf", 72, 1);
+    ASSERT_FALSE(page.isNull());
+    EXPECT_EQ(page.pixel(at(1000), at(750)) & 0xFFFFFF, 0xFFFFFFu);
+    EXPECT_EQ(page.pixel(at(1000), at(1250)) & 0xFFFFFF, 0xFFFFFFu);
+    EXPECT_NE(page.pixel(at(2000), at(2000)) & 0xFFFFFF, 0xFFFFFFu);
+
+    imaging::DrawingSurface panel(100, 100);
+    const imaging::PictureHandle again = registerPicture(quadrantImage(40, 30));
+    panel.drawPicture(again, 90, 10, -50, 30);
+    imaging::UnloadPicture(again);
+    EXPECT_EQ(panel.bitmap().row(20)[60] & 0xFFFFFF, 0xFFFFFFu);
+}
 
 TEST_F(PrinterJobTest, DrawingCommandsDrawOnTheirPages) {
     job.setPenStyle(0);
