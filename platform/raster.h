@@ -103,6 +103,11 @@ void stretchBlt(Raster& target, PixelRect dest, const PixelSource& source, std::
 void transparentBlt(Raster& target, PixelRect dest, const PixelSource& source,
                     std::uint32_t keyPixel, StretchMode mode);
 
+// The widest vector code the processor has is used for 24-bit rows; tests also run the narrower
+// ones (a path the processor lacks falls back to the next narrower one).
+enum class VectorPath { Best, Avx2, Ssse3, Plain };
+void useVectorPath(VectorPath path);
+
 // Reads `count` source pixels of row `y` from column `x0` as 0xFFRRGGBB.
 void fetchRow(const PixelSource& source, int y, int x0, int count, std::uint32_t* out);
 

@@ -81,52 +81,72 @@ void PrintTo(const Placement& p, std::ostream* os) {
 
 class KeyedCopy : public testing::TestWithParam<Placement> {};
 
+// Each vector width of the 24-bit rows in turn (the processor's widest, then the narrower ones).
+class VectorPaths {
+public:
+    template <class Body>
+    static void each(Body body) {
+        for (const VectorPath path :
+             {VectorPath::Best, VectorPath::Avx2, VectorPath::Ssse3, VectorPath::Plain}) {
+            useVectorPath(path);
+            body(path);
+        }
+        useVectorPath(VectorPath::Best);
+    }
+};
+
 // The 24-bit 1:1 fast path against the plain per-pixel loop, inside and across every edge. The
-// widths give each vector loop (8, then 4 pixels a step) and the scalar tail something to do.
+// widths give each vector loop (16, 8, then 4 pixels a step) and the scalar tail something to do.
 TEST_P(KeyedCopy, MatchesThePlainLoop) {
-    const std::uint32_t key = toPixel(0x00FFFFFF);
-    for (int width : {37, 40}) {
-        const Bgr24Picture picture(width, 23, key);
-        const PixelRect dest{GetParam().dest.x, GetParam().dest.y, width, picture.height};
-        Raster fast = patterned(40, 30);
-        Raster plain = patterned(40, 30);
-        transparentBlt(fast, dest, picture.bgr24(), key, StretchMode::Halftone);
-        for (int y = 0; y < picture.height; ++y) {
-            for (int x = 0; x < picture.width; ++x) {
-                const int tx = dest.x + x, ty = dest.y + y;
-                const std::uint32_t p = picture.asBgrx[std::size_t(y * picture.width + x)];
-                if (tx >= 0 && ty >= 0 && tx < 40 && ty < 30 &&
-                    (p & 0xFFFFFF) != (key & 0xFFFFFF)) {
-                    plain.row(ty)[tx] = p | kOpaque;
+    VectorPaths::each([](VectorPath path) {
+        SCOPED_TRACE(static_cast<int>(path));
+        const std::uint32_t key = toPixel(0x00FFFFFF);
+        for (int width : {37, 40}) {
+            const Bgr24Picture picture(width, 23, key);
+            const PixelRect dest{GetParam().dest.x, GetParam().dest.y, width, picture.height};
+            Raster fast = patterned(40, 30);
+            Raster plain = patterned(40, 30);
+            transparentBlt(fast, dest, picture.bgr24(), key, StretchMode::Halftone);
+            for (int y = 0; y < picture.height; ++y) {
+                for (int x = 0; x < picture.width; ++x) {
+                    const int tx = dest.x + x, ty = dest.y + y;
+                    const std::uint32_t p = picture.asBgrx[std::size_t(y * picture.width + x)];
+                    if (tx >= 0 && ty >= 0 && tx < 40 && ty < 30 &&
+                        (p & 0xFFFFFF) != (key & 0xFFFFFF)) {
+                        plain.row(ty)[tx] = p | kOpaque;
+                    }
                 }
             }
+            EXPECT_TRUE(same(fast, plain)) << width;
+            // The general path (another source format) gives the same pixels.
+            Raster general = patterned(40, 30);
+            transparentBlt(general, dest, picture.bgrx32(), key, StretchMode::Halftone);
+            EXPECT_TRUE(same(general, plain)) << width;
         }
-        EXPECT_TRUE(same(fast, plain)) << width;
-        // The general path (another source format) gives the same pixels.
-        Raster general = patterned(40, 30);
-        transparentBlt(general, dest, picture.bgrx32(), key, StretchMode::Halftone);
-        EXPECT_TRUE(same(general, plain)) << width;
-    }
+    });
 }
 
 TEST_P(KeyedCopy, CopyMatchesThePlainLoop) {
-    for (int width : {37, 40}) {
-        const Bgr24Picture picture(width, 23, 0);
-        const PixelRect dest{GetParam().dest.x, GetParam().dest.y, width, picture.height};
-        Raster fast = patterned(40, 30);
-        Raster plain = patterned(40, 30);
-        stretchBlt(fast, dest, picture.bgr24(), rop::kSrcCopy, StretchMode::Halftone);
-        for (int y = 0; y < picture.height; ++y) {
-            for (int x = 0; x < picture.width; ++x) {
-                const int tx = dest.x + x, ty = dest.y + y;
-                if (tx >= 0 && ty >= 0 && tx < 40 && ty < 30) {
-                    plain.row(ty)[tx] =
-                        picture.asBgrx[std::size_t(y * picture.width + x)] | kOpaque;
+    VectorPaths::each([](VectorPath path) {
+        SCOPED_TRACE(static_cast<int>(path));
+        for (int width : {37, 40}) {
+            const Bgr24Picture picture(width, 23, 0);
+            const PixelRect dest{GetParam().dest.x, GetParam().dest.y, width, picture.height};
+            Raster fast = patterned(40, 30);
+            Raster plain = patterned(40, 30);
+            stretchBlt(fast, dest, picture.bgr24(), rop::kSrcCopy, StretchMode::Halftone);
+            for (int y = 0; y < picture.height; ++y) {
+                for (int x = 0; x < picture.width; ++x) {
+                    const int tx = dest.x + x, ty = dest.y + y;
+                    if (tx >= 0 && ty >= 0 && tx < 40 && ty < 30) {
+                        plain.row(ty)[tx] =
+                            picture.asBgrx[std::size_t(y * picture.width + x)] | kOpaque;
+                    }
                 }
             }
+            EXPECT_TRUE(same(fast, plain)) << width;
         }
-        EXPECT_TRUE(same(fast, plain)) << width;
-    }
+    });
 }
 
 const Placement kPlacements[] = {
