@@ -9,6 +9,7 @@
 #include "tests/imaging/bmp_builder.h"
 #include "tests/support/child_process.h"
 #include "tests/support/sandbox.h"
+#include "tests/support/temporary_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -54,21 +55,12 @@ std::set<std::string> namesIn(const fs::path& folder) {
 
 class ConverterFaults : public ::testing::Test {
 protected:
-    void SetUp() override {
-        fs::create_directory(tmp_);
-        fs::create_directory(out_);
-        const char* old = std::getenv("TMPDIR");
-        oldTmp_ = old ? std::optional<std::string>(old) : std::nullopt;
-        setenv("TMPDIR", tmp_.c_str(), 1);
-    }
-    void TearDown() override {
-        EXPECT_TRUE(fs::is_empty(tmp_)) << "working files left behind";
-        oldTmp_ ? setenv("TMPDIR", oldTmp_->c_str(), 1) : unsetenv("TMPDIR");
-    }
+    void SetUp() override { fs::create_directory(out_); }
+    void TearDown() override { EXPECT_TRUE(fs::is_empty(tmp_)) << "working files left behind"; }
     Sandbox sandbox_;
     fs::path tmp_ = sandbox_ / "tmp";
+    test::TemporaryFolderOverride tmpdir_{tmp_};
     fs::path out_ = sandbox_ / "out";
-    std::optional<std::string> oldTmp_;
 };
 
 TEST_F(ConverterFaults, ReadOnlyTargetIsRefusedAndKept) {
@@ -134,10 +126,11 @@ TEST_F(ConverterFaults, FullTemporaryFolderFailsWithMinusThree) {
         return fs::is_empty(tmp_) && fs::is_empty(out_) ? 0 : 5;
     });
     EXPECT_TRUE(result.exited && result.code == 0) << result.describe();
-    unsetenv("TMPDIR");
-    setenv("TMPDIR", (sandbox_ / "no-such-folder").c_str(), 1);
-    EXPECT_EQ(toPng(bmp.string(), (out_ / "b.png").string(), 24), kSourceUnreadable);
-    setenv("TMPDIR", tmp_.c_str(), 1);
+    {
+        ::setenv("TMPDIR", (sandbox_ / "no-such-folder").c_str(), 1);
+        EXPECT_EQ(toPng(bmp.string(), (out_ / "b.png").string(), 24), kSourceUnreadable);
+        ::setenv("TMPDIR", tmp_.c_str(), 1);
+    }
 }
 
 TEST_F(ConverterFaults, FullTargetFolderFailsWithMinusFourAndKeepsTheEarlierFile) {

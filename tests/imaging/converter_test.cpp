@@ -2,6 +2,7 @@
 #include "imaging/converter.h"
 #include "tests/imaging/bmp_builder.h"
 #include "tests/support/sandbox.h"
+#include "tests/support/temporary_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -48,23 +49,12 @@ Bytes patternBmp(std::int32_t width, std::int32_t height) {
 // working file "CSWCLASS..." may outlive a call, whatever its result.
 class Converter : public ::testing::Test {
 protected:
-    void SetUp() override {
-        fs::create_directory(sandbox_ / "tmp");
-        const char* old = std::getenv("TMPDIR");
-        oldTmp_ = old ? std::optional<std::string>(old) : std::nullopt;
-        setenv("TMPDIR", (sandbox_ / "tmp").c_str(), 1);
-        fs::create_directory(out_);
-    }
+    void SetUp() override { fs::create_directory(out_); }
     void TearDown() override {
         EXPECT_TRUE(fs::is_empty(sandbox_ / "tmp")) << "working files left behind";
         for (const auto& entry : fs::directory_iterator(out_)) {
             EXPECT_EQ(entry.path().filename().string().find(".part"), std::string::npos)
                 << "partial target left: " << entry.path();
-        }
-        if (oldTmp_) {
-            setenv("TMPDIR", oldTmp_->c_str(), 1);
-        } else {
-            unsetenv("TMPDIR");
         }
     }
     fs::path source(const Bytes& bytes, const char* name = "page.bmp") {
@@ -73,8 +63,8 @@ protected:
     fs::path target(const char* name) const { return out_ / name; }
 
     test::Sandbox sandbox_;
+    test::TemporaryFolderOverride tmpdir_{sandbox_ / "tmp"};
     fs::path out_ = sandbox_ / "out";
-    std::optional<std::string> oldTmp_;
 };
 
 // ---- argument checks and result codes ----
