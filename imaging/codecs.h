@@ -2,7 +2,8 @@
 // Reader and writer modules of the picture format converter. Every decoder takes an open source
 // file positioned at its start plus the file's size; it first tests whether the file is its
 // format (NotMine lets the next decoder try) and, once it has accepted the file, either fills
-// the buffer or fails. Encoders write a whole buffer to an open stream and report success.
+// the buffer or fails; a source that is damaged or ends early fails rather than giving a picture
+// with made-up rows. Encoders write a whole buffer to an open stream and report success.
 // libjpeg's and libpng's setjmp/longjmp error exits stay inside one small function each.
 
 #include "imaging/image_buffer.h"

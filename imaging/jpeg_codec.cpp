@@ -1,20 +1,18 @@
-// JPEG reading and writing through libjpeg(-turbo). The library reports errors by calling an
-// error exit that must not return; ours jumps back into the one function that set it up, which
-// then destroys the codec object. Those functions hold no C++ object with a destructor.
+// JPEG reading and writing through libjpeg(-turbo). Reading goes through the shared decode of
+// jpeg_reader.h into the converter's ImageBuffer. Writing: the library reports errors by calling
+// an error exit that must not return; ours jumps back into compress(), which then destroys the
+// codec object and holds no C++ object with a destructor.
 
 #include "imaging/codecs.h"
+#include "imaging/jpeg_reader.h"
 
 #include <csetjmp>
-#include <cstring>
 #include <jpeglib.h>
+#include <new>
 
 namespace vantrel::imaging {
 
 namespace {
-
-// Limits on what one source may cost: libjpeg-turbo 2.1 has none of its own.
-constexpr long kMaxJpegMemory = 1024L * 1024 * 1024;
-constexpr int kMaxScans = 256; // a progressive file needs about a dozen
 
 struct ErrorExit {
     jpeg_error_mgr manager;
@@ -25,15 +23,6 @@ struct ErrorExit {
     std::longjmp(reinterpret_cast<ErrorExit*>(codec->err)->jump, 1);
 }
 void keepQuiet(j_common_ptr) {}
-
-void capScans(j_common_ptr codec) {
-    if (codec->is_decompressor) {
-        auto* d = reinterpret_cast<j_decompress_ptr>(codec);
-        if (d->input_scan_number > kMaxScans) {
-            jumpBack(codec);
-        }
-    }
-}
 
 void initErrors(ErrorExit& errors) {
     jpeg_std_error(&errors.manager);
@@ -71,59 +60,50 @@ bool compress(const ImageBuffer& image, std::FILE* out, const JpegSettings& sett
     return true;
 }
 
+// Decoded rows straight into the buffer: 8-bit grey with a grey ramp palette, or 24-bit RGB.
+class BufferRows final : public JpegRowSink {
+public:
+    explicit BufferRows(ImageBuffer& out)
+        : out_(out) {}
+    bool start(const JpegFrame& frame) noexcept override {
+        try {
+            if (!out_.create(frame.components == 1 ? 8 : 24, frame.width, frame.height)) {
+                return false;
+            }
+            if (frame.components == 1) {
+                out_.palette().resize(256);
+                for (unsigned i = 0; i < 256; ++i) {
+                    const auto v = static_cast<std::uint8_t>(i);
+                    out_.palette()[i] = {v, v, v};
+                }
+            }
+            return true;
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+    }
+    std::uint8_t* row(std::uint32_t y) noexcept override { return out_.row(y); }
+
+private:
+    ImageBuffer& out_;
+};
+
 } // namespace
 
-DecodeStatus decodeJpeg(std::FILE* file, std::uint64_t, ImageBuffer& out) {
+DecodeStatus decodeJpeg(std::FILE* file, std::uint64_t size, ImageBuffer& out) {
     std::uint8_t magic[2];
     if (std::fread(magic, 1, 2, file) != 2 || magic[0] != 0xFF || magic[1] != 0xD8 ||
         fseeko(file, 0, SEEK_SET) != 0) {
         return DecodeStatus::NotMine;
     }
-    jpeg_decompress_struct codec;
-    ErrorExit errors;
-    jpeg_progress_mgr progress{};
-    progress.progress_monitor = capScans;
-    codec.err = &errors.manager;
-    initErrors(errors);
-    volatile bool accepted = false;
-    if (setjmp(errors.jump)) {
-        jpeg_destroy_decompress(&codec);
-        return accepted ? DecodeStatus::Failed : DecodeStatus::NotMine;
-    }
-    jpeg_create_decompress(&codec);
-    codec.mem->max_memory_to_use = kMaxJpegMemory;
-    codec.progress = &progress;
-    jpeg_stdio_src(&codec, file);
-    jpeg_read_header(&codec, TRUE);
-    if (codec.num_components == 1) {
-        codec.out_color_space = JCS_GRAYSCALE;
-    } else if (codec.jpeg_color_space == JCS_YCbCr || codec.jpeg_color_space == JCS_RGB) {
-        codec.out_color_space = JCS_RGB;
-    }
-    jpeg_calc_output_dimensions(&codec);
-    if (codec.output_components != 1 && codec.output_components != 3) {
-        jpeg_destroy_decompress(&codec);
+    BufferRows rows(out);
+    switch (readJpeg(file, size, JpegColours::RgbOrGrey, rows)) {
+    case JpegResult::NotJpeg:
         return DecodeStatus::NotMine;
-    }
-    accepted = true;
-    const int type = codec.output_components == 1 ? 8 : 24;
-    if (!out.create(type, codec.output_width, codec.output_height)) {
-        jpeg_destroy_decompress(&codec);
+    case JpegResult::Failed:
         return DecodeStatus::Failed;
-    }
-    jpeg_start_decompress(&codec);
-    while (codec.output_scanline < codec.output_height) {
-        JSAMPROW row = out.row(codec.output_scanline);
-        jpeg_read_scanlines(&codec, &row, 1);
-    }
-    jpeg_finish_decompress(&codec);
-    jpeg_destroy_decompress(&codec);
-    if (type == 8) {
-        out.palette().resize(256);
-        for (unsigned i = 0; i < 256; ++i) {
-            const auto v = static_cast<std::uint8_t>(i);
-            out.palette()[i] = {v, v, v};
-        }
+    case JpegResult::Decoded:
+        break;
     }
     return DecodeStatus::Decoded;
 }

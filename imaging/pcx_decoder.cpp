@@ -1,123 +1,110 @@
-// PCX reading: 8 bits per pixel in one plane (with the 256-colour palette at the end of the file)
-// or three planes (red, green, blue), run-length encoded or raw.
+// PCX reading for the converter: 8 bits per pixel in one plane (through the 256-colour table at
+// the end of the file, grey levels without one) or in three planes (red, green, blue), run-length
+// encoded or raw. The header check and the line reader are shared with LoadPicture's decoder
+// (pcx_reader.h).
 
 #include "imaging/codecs.h"
+#include "imaging/pcx_reader.h"
 
 #include <algorithm>
+#include <new>
 #include <vector>
 
 namespace vantrel::imaging {
 
 namespace {
 
-// Buffered byte source over the stream, reading ahead in blocks.
-class ByteSource {
+// The stream read ahead in blocks.
+class FileChunks final : public PcxByteSource {
 public:
-    explicit ByteSource(std::FILE* file)
+    explicit FileChunks(std::FILE* file)
         : file_(file) {}
-    bool next(std::uint8_t& byte) {
-        if (at_ == end_) {
-            end_ = std::fread(block_.data(), 1, block_.size(), file_);
-            at_ = 0;
-            if (end_ == 0) {
-                return false;
-            }
-        }
-        byte = block_[at_++];
-        return true;
+    std::span<const std::uint8_t> next() override {
+        const std::size_t n = std::fread(block_.data(), 1, block_.size(), file_);
+        return {block_.data(), n};
     }
 
 private:
     std::FILE* file_;
     std::vector<std::uint8_t> block_ = std::vector<std::uint8_t>(1 << 16);
-    std::size_t at_ = 0;
-    std::size_t end_ = 0;
 };
 
-} // namespace
-
-DecodeStatus decodePcx(std::FILE* file, std::uint64_t size, ImageBuffer& out) {
-    std::uint8_t h[128];
-    if (size < sizeof h || std::fread(h, 1, sizeof h, file) != sizeof h || h[0] != 0x0A) {
-        return DecodeStatus::NotMine;
-    }
-    const unsigned xMin = le16(h + 4), yMin = le16(h + 6), xMax = le16(h + 8), yMax = le16(h + 10);
-    const unsigned bits = h[3], planes = h[65];
-    if (xMin == xMax || yMin == yMax || (bits * planes != 8 && bits * planes != 24)) {
-        return DecodeStatus::NotMine;
-    }
-    // Accepted. Only whole bytes per sample are read: 8 bits in one or three planes.
-    const bool rle = h[2] == 1;
-    const std::size_t lineBytes = le16(h + 66);
-    if (xMax < xMin || yMax < yMin || bits != 8 || (planes != 1 && planes != 3)) {
+DecodeStatus decodeAccepted(std::FILE* file, std::uint64_t size, const PcxHeader& h,
+                            ImageBuffer& out) {
+    if (h.bitsPerPixel != 8 || (h.planes != 1 && h.planes != 3) ||
+        !pcxGeometryUsable(h, size - kPcxHeaderSize)) {
         return DecodeStatus::Failed;
     }
-    const std::uint32_t width = xMax - xMin + 1;
-    const std::uint32_t height = yMax - yMin + 1;
-    if (lineBytes < width || !ImageBuffer::sizeAllowed(width, height)) {
-        return DecodeStatus::Failed;
-    }
-    // Even a perfect run-length stream needs one pair of bytes per 63 bytes of picture.
-    const std::uint64_t scanBytes = std::uint64_t{lineBytes} * planes;
-    const std::uint64_t needed = rle ? (scanBytes * height * 2 + 62) / 63 : scanBytes * height;
-    if (size - sizeof h < needed) {
-        return DecodeStatus::Failed;
-    }
+    const auto width = static_cast<std::uint32_t>(h.width);
+    const auto height = static_cast<std::uint32_t>(h.height);
     std::vector<PaletteEntry> palette(256);
     for (unsigned i = 0; i < 256; ++i) {
         const auto v = static_cast<std::uint8_t>(i);
         palette[i] = {v, v, v};
     }
-    if (planes == 1) {
-        std::uint8_t tail[769];
-        if (size >= sizeof h + sizeof tail && readAt(file, size - sizeof tail, tail, sizeof tail) &&
-            tail[0] == 0x0C) {
+    if (h.planes == 1) {
+        std::uint8_t tail[kPcxPaletteSize];
+        if (size >= kPcxHeaderSize + sizeof tail &&
+            readAt(file, size - sizeof tail, tail, sizeof tail) && tail[0] == kPcxPaletteMarker) {
             for (unsigned i = 0; i < 256; ++i) {
                 palette[i] = {tail[1 + 3 * i], tail[2 + 3 * i], tail[3 + 3 * i]};
             }
         }
-        if (fseeko(file, sizeof h, SEEK_SET) != 0) {
+        if (fseeko(file, kPcxHeaderSize, SEEK_SET) != 0) {
             return DecodeStatus::Failed;
         }
     }
-    if (!out.create(planes == 1 ? 8 : 24, width, height)) {
+    if (!out.create(h.planes == 1 ? 8 : 24, width, height)) {
         return DecodeStatus::Failed;
     }
-    if (planes == 1) {
-        out.palette() = palette;
+    if (h.planes == 1) {
+        out.palette() = std::move(palette);
     }
-    ByteSource source(file);
-    std::vector<std::uint8_t> line(static_cast<std::size_t>(scanBytes));
+    FileChunks chunks(file);
+    PcxLineReader reader(chunks, h.runLength());
+    std::vector<std::uint8_t> line(static_cast<std::size_t>(h.scanBytes()));
     for (std::uint32_t y = 0; y < height; ++y) {
-        // A run never carries over into the next line; its excess is dropped.
-        for (std::size_t filled = 0; filled < line.size();) {
-            std::uint8_t b;
-            if (!source.next(b)) {
-                return DecodeStatus::Failed;
-            }
-            std::size_t count = 1;
-            if (rle && (b & 0xC0) == 0xC0) {
-                count = b & 0x3F;
-                if (!source.next(b)) {
-                    return DecodeStatus::Failed;
-                }
-            }
-            count = std::min(count, line.size() - filled);
-            std::fill_n(line.begin() + static_cast<std::ptrdiff_t>(filled), count, b);
-            filled += count;
+        if (!reader.readLine(line)) {
+            return DecodeStatus::Failed;
         }
         std::uint8_t* d = out.row(y);
-        if (planes == 1) {
+        if (h.planes == 1) {
             std::copy_n(line.begin(), width, d);
         } else {
+            const std::uint8_t* red = line.data();
+            const std::uint8_t* green = red + h.bytesPerLine;
+            const std::uint8_t* blue = green + h.bytesPerLine;
             for (std::uint32_t x = 0; x < width; ++x, d += 3) {
-                d[0] = line[x];
-                d[1] = line[lineBytes + x];
-                d[2] = line[2 * lineBytes + x];
+                d[0] = red[x];
+                d[1] = green[x];
+                d[2] = blue[x];
             }
         }
     }
     return DecodeStatus::Decoded;
+}
+
+} // namespace
+
+DecodeStatus decodePcx(std::FILE* file, std::uint64_t size, ImageBuffer& out) {
+    std::uint8_t raw[kPcxHeaderSize];
+    if (size < sizeof raw || std::fread(raw, 1, sizeof raw, file) != sizeof raw || raw[0] != 0x0A) {
+        return DecodeStatus::NotMine;
+    }
+    // The converter's own accept rule: different left/right and top/bottom bounds, and 8 or 24
+    // bits per pixel over all planes. Anything wrong after that fails the file.
+    const unsigned xMin = le16(raw + 4), yMin = le16(raw + 6), xMax = le16(raw + 8),
+                   yMax = le16(raw + 10);
+    const PcxHeader h = readPcxHeader(raw);
+    const unsigned bits = h.bitsPerPixel * h.planes;
+    if (xMin == xMax || yMin == yMax || (bits != 8 && bits != 24)) {
+        return DecodeStatus::NotMine;
+    }
+    try {
+        return decodeAccepted(file, size, h, out);
+    } catch (const std::bad_alloc&) {
+        return DecodeStatus::Failed;
+    }
 }
 
 } // namespace vantrel::imaging

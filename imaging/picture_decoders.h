@@ -32,7 +32,8 @@ std::unique_ptr<PictureObject> decodeBmpPicture(Bytes bytes);
 std::unique_ptr<PictureObject> decodeBmpPicture(PixelBlock::SharedBytes file);
 // The same, reading such rows where they lie: `file` must outlive the picture, unchanged.
 std::unique_ptr<PictureObject> decodeBmpPictureBorrowing(Bytes file);
-// JPEG (libjpeg-turbo) into 24-bit rows; greyscale is widened, CMYK is refused.
+// JPEG through the shared decode of jpeg_reader.h into 24-bit rows; greyscale is widened, CMYK
+// and YCCK are refused, and a damaged or truncated file gives no picture.
 std::unique_ptr<PictureObject> decodeJpegPicture(Bytes bytes);
 // PNG (libpng simplified interface) into 32-bit blue-green-red-alpha.
 std::unique_ptr<PictureObject> decodePngPicture(Bytes bytes);
@@ -41,7 +42,8 @@ std::unique_ptr<PictureObject> decodeGifPicture(Bytes bytes);
 // Icon or cursor: the directory entry that is 32 pixels wide with more than 15 colours, else the
 // last entry; BMP-style (XOR and AND masks) or PNG-compressed.
 std::unique_ptr<PictureObject> decodeIconPicture(Bytes bytes);
-// Run-length encoded PCX with one plane of 8 bits (through its 256-colour table) or of 1 bit.
+// Run-length encoded PCX with one plane of 8 bits (through its 256-colour table) or of 1 bit;
+// runs may go on across line ends, and data that ends before the last row gives no picture.
 std::unique_ptr<PictureObject> decodePcxPicture(Bytes bytes);
 
 } // namespace vantrel::imaging

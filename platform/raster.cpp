@@ -116,7 +116,10 @@ bgr24RowAvx512(const std::uint8_t* p, std::uint32_t* out, int n, bool keyed, std
     int i = 0;
     for (; i + 16 <= n; i += 16) {
         const __m512i v = _mm512_maskz_loadu_epi8(k48Bytes, p + 3 * i);
-        const __m512i pixels = _mm512_or_si512(_mm512_permutexvar_epi8(order, v), opaque);
+        // (The zero-masking form: GCC 12 warns about the undefined merge source of the plain
+        // intrinsic.)
+        const __m512i pixels =
+            _mm512_or_si512(_mm512_maskz_permutexvar_epi8(~__mmask64{0}, order, v), opaque);
         if (keyed) {
             _mm512_mask_storeu_epi32(out + i, _mm512_cmpneq_epi32_mask(pixels, keyPixel), pixels);
         } else {

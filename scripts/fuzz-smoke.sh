@@ -14,10 +14,12 @@ corpus=${VANTREL_CORPUS_DIR:-$repo/../shared/corpus}
 [ -d "$corpus" ] || { echo "fuzz-smoke: no corpus at $corpus" >&2; exit 2; }
 
 targets=(fuzz_bitmap_load fuzz_decode_picture fuzz_decode_jpeg fuzz_decode_bmp fuzz_decode_tiff
-         fuzz_decode_png fuzz_decode_pcx fuzz_decode_photocd fuzz_load_picture)
+         fuzz_decode_png fuzz_decode_pcx fuzz_decode_photocd fuzz_load_picture
+         fuzz_load_picture_file fuzz_dib_assembler)
 cmake --build "$build" --target "${targets[@]}" >/dev/null
 
-# Seed files per target, chosen by name from the corpus.
+# Seed files per target, chosen by name from the corpus; the DIB assembler's seeds (frame
+# parameters and rows in its input layout) are kept in fuzz/corpus/.
 seeds_for() {
   case $1 in
     fuzz_bitmap_load|fuzz_decode_bmp) find "$corpus/bmpsuite" "$corpus/image-rs/bmp" "$corpus/pillow/bmp" -name '*.bmp' ;;
@@ -26,7 +28,8 @@ seeds_for() {
     fuzz_decode_png) find "$corpus/pngsuite" "$corpus/libpng-testpngs" -name '*.png' ;;
     fuzz_decode_pcx) find "$corpus" -iname '*.pcx' -o -name 'pcx_overrun*.bin' ;;
     fuzz_decode_photocd) find "$corpus/libjpeg-turbo-testimages" -name '*.ppm' ;;
-    fuzz_load_picture) find "$corpus/bmpsuite" "$corpus/pngsuite" "$corpus/giflib-pic" "$corpus/pygif-suite" \
+    fuzz_dib_assembler) find "$repo/fuzz/corpus/fuzz_dib_assembler" -type f ;;
+    fuzz_load_picture|fuzz_load_picture_file) find "$corpus/bmpsuite" "$corpus/pngsuite" "$corpus/giflib-pic" "$corpus/pygif-suite" \
                          "$corpus/image-rs/ico" "$corpus/pillow" "$corpus/zigimg/pcx" "$corpus/sdl-image-samples" \
                          -type f -size -64k \( -iname '*.bmp' -o -iname '*.png' -o -iname '*.gif' -o -iname '*.ico' \
                          -o -iname '*.cur' -o -iname '*.pcx' -o -iname '*.jpg' \) ;;

@@ -143,6 +143,7 @@ const FileCase kFiles[] = {
     {"pillow/jpeg/hopper_gray.jpg", 1},
     {"zigimg/jpeg/subsampling_410.jpg", 1},
     {"zigimg/jpeg/tuba_restart_prog.jpg", 1},
+    {"image-rs/regression/jpg/oss-fuzz-36829.jpeg", -3}, // corrupt scan header
     {"bmpsuite/g/rgb24.bmp", 1},
     {"bmpsuite/g/pal8.bmp", -3}, // the BMP decoder takes 24 bits only
     {"bmpsuite/g/pal8rle.bmp", -3},
@@ -156,6 +157,10 @@ const FileCase kFiles[] = {
     {"libtiff-test-images/testfax4.tiff", 1},
     {"libtiff-test-images/test_ifd_loop_to_self.tif", 1},
     {"pillow/tiff/libtiff_segfault.tif", -3},
+    // Strips that libtiff cannot decode whole fail the file instead of leaving garbage rows:
+    {"libtiff-test-images/testfax3_bug54_1dnoEOL.tif", -3}, // fax lines end early
+    {"libtiff-test-images/testfax3_bug_513.tiff", -3},      // fax line overruns the width
+    {"pillow/tiff/crash-2020-10-test.tif", -3},             // broken deflate data
     {"pngsuite/basi2c08.png", 1},
     {"pngsuite/basn6a16.png", 1},
     {"pngsuite/xcsn0g01.png", -3},
