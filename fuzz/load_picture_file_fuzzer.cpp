@@ -45,13 +45,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (std::fclose(file) != 0 || !written) {
         std::abort();
     }
-    const PictureHandle handle = LoadPicture(gFile);
-    if (const PictureObject* picture = pictureRegistry().find(handle)) {
-        vantrel::fuzz::drawLikeThePanel(*picture, size > 0 ? data[size - 1] * 0x010101u : 0);
-    }
-    UnloadPicture(handle);
-    if (pictureRegistry().size() != 0) {
-        std::abort();
-    }
+    vantrel::fuzz::drawAndUnload(LoadPicture(gFile), size > 0 ? data[size - 1] * 0x010101u : 0);
     return 0;
 }

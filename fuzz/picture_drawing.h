@@ -5,8 +5,10 @@
 
 #include "imaging/draw_picture.h"
 #include "imaging/picture.h"
+#include "imaging/picture_registry.h"
 
 #include <cstdint>
+#include <cstdlib>
 
 namespace vantrel::fuzz {
 
@@ -19,6 +21,18 @@ inline void drawLikeThePanel(const imaging::PictureObject& picture, std::uint32_
     }
     DrawPictureToDC(picture, target, 2, -1, 45, 37, DrawMode::fromCopyMode(3));
     DrawPictureToDC(picture, target, 0, 0, 7, 5, DrawMode::transparent(key));
+}
+
+// Draws the picture `handle` names (if any), unloads it, and stops the run when the registry still
+// holds a picture afterwards.
+inline void drawAndUnload(imaging::PictureHandle handle, std::uint32_t key) {
+    if (const imaging::PictureObject* picture = imaging::pictureRegistry().find(handle)) {
+        drawLikeThePanel(*picture, key);
+    }
+    imaging::UnloadPicture(handle);
+    if (imaging::pictureRegistry().size() != 0) {
+        std::abort();
+    }
 }
 
 } // namespace vantrel::fuzz

@@ -179,6 +179,17 @@ void PrintTo(const BrokenJpegCase& c, std::ostream* os) {
     *os << c.name;
 }
 
+// Inverts one byte in the middle of the first scan's entropy-coded data: a byte that is no marker
+// prefix, no stuffed zero, and does not become either.
+void flipByteInFirstScan(Bytes& b) {
+    const auto [first, end] = firstScanData(b);
+    std::size_t at = (first + end) / 2;
+    while (b[at] == 0x00 || b[at] == 0xFF || b[at - 1] == 0xFF) {
+        ++at;
+    }
+    b[at] = static_cast<std::uint8_t>(~b[at]);
+}
+
 const BrokenJpegCase kBrokenJpegs[] = {
     {"baseline_untouched", false, [](Bytes&) {}, true},
     {"progressive_untouched", true, [](Bytes&) {}, true},
@@ -187,27 +198,8 @@ const BrokenJpegCase kBrokenJpegs[] = {
     {"progressive_cut_at_half", true, [](Bytes& b) { b.resize(b.size() / 2); }, false},
     {"progressive_cut_after_first_scan", true, [](Bytes& b) { b.resize(scanOffsets(b).at(1)); },
      false},
-    {"baseline_flipped_entropy_byte", false,
-     [](Bytes& b) {
-         const auto [first, end] = firstScanData(b);
-         std::size_t at = (first + end) / 2;
-         // A byte that is no marker prefix, no stuffed zero, and does not become either.
-         while (b[at] == 0x00 || b[at] == 0xFF || b[at - 1] == 0xFF) {
-             ++at;
-         }
-         b[at] = static_cast<std::uint8_t>(~b[at]);
-     },
-     false},
-    {"progressive_flipped_byte_in_first_scan", true,
-     [](Bytes& b) {
-         const auto [first, end] = firstScanData(b);
-         std::size_t at = (first + end) / 2;
-         while (b[at] == 0x00 || b[at] == 0xFF || b[at - 1] == 0xFF) {
-             ++at;
-         }
-         b[at] = static_cast<std::uint8_t>(~b[at]);
-     },
-     false},
+    {"baseline_flipped_entropy_byte", false, flipByteInFirstScan, false},
+    {"progressive_flipped_byte_in_first_scan", true, flipByteInFirstScan, false},
 };
 
 class BrokenJpeg : public BrokenSource, public ::testing::WithParamInterface<BrokenJpegCase> {};
