@@ -19,7 +19,9 @@ corpus=${VANTREL_CORPUS_DIR:-$repo/../shared/corpus}
 
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=($(ls "$build/fuzz" | grep '^fuzz_' | grep -v '\.'))
+  for f in "$build"/fuzz/fuzz_*; do
+    [ -f "$f" ] && [ -x "$f" ] && targets+=("$(basename "$f")")
+  done
 fi
 mkdir -p "$state"
 export TMPDIR=$state/tmp
