@@ -404,13 +404,18 @@ void TwainSession::forwardMessage(VantrelMessageTarget* window, std::uint32_t me
         transferLoop();
         break;
     case MSG_CLOSEDSREQ:
-    case MSG_CLOSEDSOK:
+    case MSG_CLOSEDSOK: {
+        // Why the source asks to close, while it is still open to say so.
+        TW_STATUS why{};
+        callSource(DG_CONTROL, DAT_STATUS, MSG_GET, &why);
         closeSource();
         if (acquisitionOpen_) {
             acquisitionOpen_ = false;
-            report(AcquisitionEnd::Reason::ClosedBySource, acquisitionPages_);
+            report(AcquisitionEnd::Reason::ClosedBySource, acquisitionPages_,
+                   why.ConditionCode == TWCC_DRIVERLOST);
         }
         break;
+    }
     default:
         break;
     }
@@ -498,9 +503,10 @@ std::optional<PageCopy> TwainSession::takePage() {
     return page;
 }
 
-void TwainSession::report(AcquisitionEnd::Reason reason, int pages) {
+void TwainSession::report(AcquisitionEnd::Reason reason, int pages, bool driverLost) {
     if (acquisitionEnded_) {
-        acquisitionEnded_(AcquisitionEnd{.reason = reason, .pages = pages});
+        acquisitionEnded_(
+            AcquisitionEnd{.reason = reason, .pages = pages, .driverLost = driverLost});
     }
 }
 

@@ -32,6 +32,9 @@ struct AcquisitionEnd {
     };
     Reason reason = Reason::Completed;
     int pages = 0; // pages delivered through PictureAcquired during the acquisition
+    // The scanner's driver crashed, hung or stopped answering (ClosedBySource): the next scan
+    // starts it afresh.
+    bool driverLost = false;
 };
 
 class TwainSession {
@@ -87,7 +90,7 @@ private:
     bool openSource();
     void closeSource();
     void transferLoop();
-    void report(AcquisitionEnd::Reason reason, int pages);
+    void report(AcquisitionEnd::Reason reason, int pages, bool driverLost = false);
 
     std::unique_ptr<ManagerLibrary> library_;
     std::function<void()> sendPictureReady_;

@@ -1,5 +1,6 @@
 #include "platform/twain/dib_assembler.h"
 
+#include "platform/twain/capability_containers.h"
 #include "platform/twain/twain_handle.h"
 
 #include <algorithm>
@@ -12,11 +13,6 @@ namespace vantrel::twain {
 namespace {
 
 constexpr std::size_t kHeaderSize = sizeof(TW_BITMAPINFOHEADER);
-
-TW_FIX32 toFix32(double value) {
-    const long fixed = std::lround(value * 65536.0);
-    return TW_FIX32{static_cast<TW_INT16>(fixed >> 16), static_cast<TW_UINT16>(fixed & 0xFFFF)};
-}
 
 inline std::uint8_t high8(const std::uint8_t* samples, std::size_t index) {
     std::uint16_t v;
@@ -96,8 +92,8 @@ bool DibAssembler::allocate(int lines) {
     height_ = lines;
     twHandleFree(handle_);
     // Three-pass frames each fill one channel, so the row padding must start out zero.
-    handle_ = twHandleAlloc(kHeaderSize + tableBytes_ + stride_ * static_cast<std::size_t>(lines),
-                            threePass_ ? 1 : 0);
+    const std::size_t bytes = kHeaderSize + tableBytes_ + stride_ * static_cast<std::size_t>(lines);
+    handle_ = allocator_ ? allocator_(bytes, threePass_) : twHandleAlloc(bytes, threePass_ ? 1 : 0);
     if (!handle_) {
         return false;
     }

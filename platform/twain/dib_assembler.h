@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace vantrel::twain {
@@ -35,7 +36,13 @@ public:
     // Largest page accepted, in bytes of DIB rows (2 GiB: a BMP file size is 32 bits).
     static constexpr std::uint64_t kMaxImageBytes = 0x7FFF0000u;
 
+    // Where the page's handle comes from: `size` bytes, zero-filled when asked. The C heap by
+    // default; the scanner helper gives shared memory, so the page never needs copying.
+    using Allocator = std::function<TW_HANDLE(std::size_t size, bool zeroFill)>;
+
     DibAssembler() = default;
+    explicit DibAssembler(Allocator allocator)
+        : allocator_(std::move(allocator)) {}
     ~DibAssembler();
     DibAssembler(const DibAssembler&) = delete;
     DibAssembler& operator=(const DibAssembler&) = delete;
@@ -58,6 +65,7 @@ private:
     std::uint8_t* rowAt(int y);
     bool allocate(int lines);
 
+    Allocator allocator_;
     FrameParameters params_{};
     double xDpi_ = 0;
     double yDpi_ = 0;

@@ -1,26 +1,16 @@
 #include "platform/twain/sane_device.h"
 
-#include "platform/twain/backend_threads.h"
 #include "platform/twain/dib_assembler.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <memory>
 #include <optional>
-#include <poll.h>
-#include <span>
-#include <unistd.h>
 
 namespace vantrel::twain {
 
 namespace {
-
-// How long a scan waits for a backend's reader thread before it goes on regardless, and how long
-// it reads off the rest of a frame that ended early.
-constexpr std::chrono::milliseconds kSettleLimit{1000};
-constexpr std::chrono::milliseconds kDrainLimit{5000};
 
 double fromWord(const SANE_Option_Descriptor& d, SANE_Word word) {
     return d.type == SANE_TYPE_FIXED ? SANE_UNFIX(word) : static_cast<double>(word);
@@ -66,30 +56,6 @@ FrameParameters frameOf(const SANE_Parameters& p) {
     f.lines = p.lines;
     f.depth = p.depth;
     return f;
-}
-
-// A frame that ends before its last byte (a failed read, a cancel) may still have its reader
-// thread writing into the backend's pipe, and sane_cancel would wake that thread and cancel it
-// wherever it is. When the backend shows its pipe (the select fd), the rest of the frame is read
-// off it and dropped until the reader has ended, or sleeps while the pipe is empty.
-void finishFrameEarly(SaneDevice& device, const BackendThreads& threads,
-                      std::span<SANE_Byte> scratch) {
-    SANE_Int fd = -1;
-    if (sane_get_select_fd(device.handle(), &fd) == SANE_STATUS_GOOD && fd >= 0) {
-        const auto giveUp = std::chrono::steady_clock::now() + kDrainLimit;
-        while (std::chrono::steady_clock::now() < giveUp) {
-            pollfd pipe{fd, POLLIN, 0};
-            const int ready = poll(&pipe, 1, 5);
-            if (ready > 0 && (pipe.revents & POLLIN) != 0) {
-                if (read(fd, scratch.data(), scratch.size()) <= 0) {
-                    break;
-                }
-            } else if (ready < 0 || threads.settled()) {
-                break;
-            }
-        }
-    }
-    threads.waitUntilSettled(kSettleLimit);
 }
 
 } // namespace
@@ -196,78 +162,139 @@ std::vector<double> SaneDevice::numberChoices(const char* name) const {
     return out;
 }
 
-ScanOutcome scanPage(SaneDevice& device, const std::atomic<bool>& cancel,
-                     std::atomic<ScanStage>& stage) {
+OptionTable SaneDevice::table() const {
+    std::vector<OptionInfo> options;
+    for (SANE_Int i = 1;; ++i) {
+        const SANE_Option_Descriptor* d = sane_get_option_descriptor(handle_, i);
+        if (!d) {
+            break;
+        }
+        if (!d->name || !*d->name || d->type == SANE_TYPE_GROUP) {
+            continue;
+        }
+        OptionInfo o;
+        o.name = d->name;
+        switch (d->type) {
+        case SANE_TYPE_BOOL:
+            o.type = OptionInfo::Type::Bool;
+            break;
+        case SANE_TYPE_INT:
+            o.type = OptionInfo::Type::Int;
+            break;
+        case SANE_TYPE_FIXED:
+            o.type = OptionInfo::Type::Fixed;
+            break;
+        case SANE_TYPE_STRING:
+            o.type = OptionInfo::Type::String;
+            break;
+        default:
+            o.type = OptionInfo::Type::Other;
+            break;
+        }
+        switch (d->unit) {
+        case SANE_UNIT_NONE:
+            o.unit = OptionInfo::Unit::None;
+            break;
+        case SANE_UNIT_PIXEL:
+            o.unit = OptionInfo::Unit::Pixel;
+            break;
+        case SANE_UNIT_MM:
+            o.unit = OptionInfo::Unit::Millimetre;
+            break;
+        case SANE_UNIT_DPI:
+            o.unit = OptionInfo::Unit::Dpi;
+            break;
+        default:
+            o.unit = OptionInfo::Unit::Other;
+            break;
+        }
+        o.active = SANE_OPTION_IS_ACTIVE(d->cap);
+        o.settable = settable(d);
+        if (d->constraint_type == SANE_CONSTRAINT_RANGE && d->constraint.range) {
+            o.limit = OptionInfo::Limit::Range;
+            o.min = fromWord(*d, d->constraint.range->min);
+            o.max = fromWord(*d, d->constraint.range->max);
+            o.quant = fromWord(*d, d->constraint.range->quant);
+        } else if (d->constraint_type == SANE_CONSTRAINT_WORD_LIST && d->constraint.word_list) {
+            o.limit = OptionInfo::Limit::Numbers;
+            o.numbers = numberChoices(d->name);
+        } else if (d->constraint_type == SANE_CONSTRAINT_STRING_LIST && d->constraint.string_list) {
+            o.limit = OptionInfo::Limit::Texts;
+            o.texts = textChoices(d->name);
+        }
+        if (o.type == OptionInfo::Type::Int || o.type == OptionInfo::Type::Fixed) {
+            o.number = number(d->name);
+        } else if (o.type == OptionInfo::Type::String) {
+            o.text = text(d->name);
+        }
+        options.push_back(std::move(o));
+    }
+    return OptionTable(std::move(options));
+}
+
+ScanOutcome readPage(SaneDevice& device, const std::atomic<bool>& cancel,
+                     DibAssembler::Allocator allocator) {
     ScanOutcome outcome;
     const double dpi = device.number("resolution").value_or(0);
     const double xDpi = device.number("x-resolution").value_or(dpi);
     const double yDpi = device.number("y-resolution").value_or(dpi);
-    DibAssembler assembler;
-    constexpr std::size_t kReadSize = 64 * 1024;
+    DibAssembler assembler(std::move(allocator));
+    constexpr std::size_t kReadSize = 256 * 1024;
     auto buffer = std::make_unique<SANE_Byte[]>(kReadSize);
-    std::optional<BackendThreads> frameThreads;
-    bool frameEnded = false;
     bool first = true;
+    SANE_Status status = SANE_STATUS_GOOD;
     bool ok = true;
     while (ok) {
-        // Taken before sane_start, which may start a reader thread. The loop runs at least once,
-        // so after it there is always a snapshot.
-        frameThreads.emplace();
-        frameEnded = false;
-        if (cancel.load() || sane_start(device.handle()) != SANE_STATUS_GOOD) {
+        if (cancel.load()) {
+            status = SANE_STATUS_CANCELLED;
+            ok = false;
+            break;
+        }
+        status = sane_start(device.handle());
+        if (status != SANE_STATUS_GOOD) {
             ok = false;
             break;
         }
         SANE_Parameters parameters{};
-        if (sane_get_parameters(device.handle(), &parameters) != SANE_STATUS_GOOD) {
+        status = sane_get_parameters(device.handle(), &parameters);
+        if (status != SANE_STATUS_GOOD) {
             ok = false;
             break;
         }
         const FrameParameters frame = frameOf(parameters);
         ok = first ? assembler.begin(frame, xDpi, yDpi) : assembler.nextFrame(frame);
+        if (!ok) {
+            status = SANE_STATUS_INVAL; // parameters that cannot make a page
+        }
         first = false;
-        // The read that takes a frame's last byte is where a backend may cancel its reader
-        // thread: that byte is read alone, once the reader has finished.
-        std::int64_t unread = parameters.lines > 0 ? std::int64_t{parameters.lines} *
-                                                         std::max(parameters.bytes_per_line, 0)
-                                                   : 0;
         while (ok) {
-            std::size_t request = kReadSize;
-            if (unread > 1) {
-                request = static_cast<std::size_t>(std::min<std::int64_t>(kReadSize, unread - 1));
-            } else if (unread == 1) {
-                frameThreads->waitUntilSettled(kSettleLimit);
-            }
             SANE_Int length = 0;
-            const SANE_Status status =
-                sane_read(device.handle(), buffer.get(), static_cast<SANE_Int>(request), &length);
+            status =
+                sane_read(device.handle(), buffer.get(), static_cast<SANE_Int>(kReadSize), &length);
             if (status == SANE_STATUS_EOF) {
-                frameEnded = true;
+                status = SANE_STATUS_GOOD;
                 break;
             }
-            if (status != SANE_STATUS_GOOD || cancel.load()) {
+            if (status != SANE_STATUS_GOOD || cancel.load() || length < 0 ||
+                static_cast<std::size_t>(length) > kReadSize) {
                 ok = false;
                 break;
             }
             assembler.append(buffer.get(), static_cast<std::size_t>(length));
-            unread = std::max<std::int64_t>(unread - length, 0);
         }
         // A cancel from another thread shows up as an early EOF: count the bytes, check the flag.
-        ok = ok && !cancel.load() && assembler.frameComplete();
+        if (ok && !assembler.frameComplete()) {
+            ok = false;
+            status = SANE_STATUS_IO_ERROR; // the frame ended short
+        }
+        ok = ok && !cancel.load();
         if (!ok || frame.lastFrame) {
             break;
         }
     }
-    // When another thread has woken the read with sane_cancel, the backend is ending the frame
-    // already and its pipe may be gone.
-    ScanStage reading = ScanStage::Reading;
-    const bool notWoken = stage.compare_exchange_strong(reading, ScanStage::Finishing);
-    if (!frameEnded && notWoken) {
-        finishFrameEarly(device, *frameThreads, {buffer.get(), kReadSize});
-    }
-    sane_cancel(device.handle());
     if (cancel.load()) {
         outcome.status = ScanOutcome::Status::Cancelled;
+        outcome.sane = SANE_STATUS_CANCELLED;
         return outcome;
     }
     if (ok) {
@@ -275,6 +302,9 @@ ScanOutcome scanPage(SaneDevice& device, const std::atomic<bool>& cancel,
         outcome.dib = assembler.finish();
     }
     outcome.status = outcome.dib ? ScanOutcome::Status::Page : ScanOutcome::Status::Failed;
+    outcome.sane = outcome.dib                  ? SANE_STATUS_GOOD
+                   : status == SANE_STATUS_GOOD ? SANE_STATUS_NO_MEM
+                                                : status;
     return outcome;
 }
 

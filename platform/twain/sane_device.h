@@ -2,7 +2,10 @@
 // One open SANE device seen through its options by name (SANE's well-known names: "mode",
 // "depth", "resolution", "tl-x", "tl-y", "br-x", "br-y"), and one scan of a page into a DIB.
 // Descriptors are looked up afresh on every access because setting an option may reload them.
+// Only the scanner helper process uses this: libsane is never loaded into the program itself.
 
+#include "platform/twain/dib_assembler.h"
+#include "platform/twain/option_table.h"
 #include "platform/twain/twain.h"
 
 #include <sane/sane.h>
@@ -32,6 +35,8 @@ public:
     // The string list or the word list of an option (as numbers); empty when it has none.
     std::vector<std::string> textChoices(const char* name) const;
     std::vector<double> numberChoices(const char* name) const;
+    // Every named option as it stands now.
+    OptionTable table() const;
 
 private:
     SANE_Handle handle_;
@@ -40,19 +45,15 @@ private:
 // What one scan produced.
 struct ScanOutcome {
     enum class Status { Page, Failed, Cancelled } status = Status::Failed;
-    TW_HANDLE dib = nullptr; // owned by the receiver when status is Page
+    SANE_Status sane = SANE_STATUS_GOOD; // what ended a scan without a page
+    TW_HANDLE dib = nullptr;             // owned by the receiver when status is Page
     TW_IMAGEINFO info{};
 };
 
-// Where a running scan stands. Another thread may wake a read that waits on the scanner with
-// sane_cancel, but only while the scan is still reading: it claims that by moving the stage from
-// Reading to Woken. Once the scan has moved it to Finishing, it ends the backend's work itself.
-enum class ScanStage { Reading, Finishing, Woken };
-
-// Scans one page (all frames) and always ends with sane_cancel. `cancel` is checked between
-// reads; a short frame (fewer bytes than announced) is a failure, never a page. `stage` must be
-// Reading when the scan starts; it is never Reading when the scan returns.
-ScanOutcome scanPage(SaneDevice& device, const std::atomic<bool>& cancel,
-                     std::atomic<ScanStage>& stage);
+// Reads one page (all frames) into a DIB whose memory comes from `allocator`. `cancel` is checked
+// between reads; a short frame (fewer bytes than announced) is a failure, never a page. The
+// backend's work is not ended here: the caller hands the page on first, then calls sane_cancel.
+ScanOutcome readPage(SaneDevice& device, const std::atomic<bool>& cancel,
+                     DibAssembler::Allocator allocator);
 
 } // namespace vantrel::twain

@@ -1,217 +1,41 @@
 #include "platform/twain/source_manager.h"
 
+#include "platform/twain/capability_containers.h"
+#include "platform/twain/sane_modes.h"
+#include "platform/twain/source_names.h"
 #include "platform/twain/twain_handle.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstring>
-#include <dlfcn.h>
-#include <link.h>
-#include <optional>
+#include <fcntl.h>
 #include <set>
-#include <thread>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace vantrel::twain {
 
+using helper::Kind;
+using helper::Message;
+using helper::MessageReader;
+using helper::MessageWriter;
+
 namespace {
 
-constexpr std::size_t kStr32Bytes = sizeof(TW_STR32) - 1; // room for the text before its NUL
-
-// Cuts `text` to at most `bytes` bytes without splitting a UTF-8 character.
-std::string fitUtf8(const std::string& text, std::size_t bytes) {
-    if (text.size() <= bytes) {
-        return text;
-    }
-    std::size_t end = bytes;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
-        --end;
-    }
-    return text.substr(0, end);
-}
+// How long the device list may take (network backends look for scanners for seconds).
+constexpr std::chrono::seconds kListLimit{120};
+// How long a scan waits for a device to open, or for a setting made before the open to take.
+constexpr std::chrono::seconds kOpenLimit{60};
 
 void setText(TW_STR32& field, const std::string& text) {
     std::memset(field, 0, sizeof field);
-    const std::string fitted = fitUtf8(text, kStr32Bytes);
+    const std::string fitted = fitUtf8(text, kSourceNameBytes);
     std::memcpy(field, fitted.data(), fitted.size());
 }
 
 std::string textOf(const TW_STR32& field) {
     return std::string(field, strnlen(field, sizeof field));
-}
-
-TW_FIX32 toFix32(double value) {
-    const long fixed = std::lround(value * 65536.0);
-    return TW_FIX32{static_cast<TW_INT16>(fixed >> 16), static_cast<TW_UINT16>(fixed & 0xFFFF)};
-}
-
-double fromFix32(TW_FIX32 fix) {
-    return fix.Whole + fix.Frac / 65536.0;
-}
-
-TW_UINT32 fix32Word(double value) {
-    const TW_FIX32 fix = toFix32(value);
-    TW_UINT32 word;
-    std::memcpy(&word, &fix, sizeof word);
-    return word;
-}
-
-// A readable source name that fits TW_STR32 and keeps two devices of one model apart: the
-// model and the SANE device name when they fit, else the model cut short and the device's number.
-std::string productNameFor(const SANE_Device& device, std::size_t number,
-                           const std::set<std::string>& taken) {
-    const std::string model = device.model ? device.model : "";
-    const std::string name = device.name ? device.name : "";
-    std::string candidate = model + " (" + name + ")";
-    const std::string suffix = " #" + std::to_string(number + 1);
-    if (candidate.size() > kStr32Bytes || taken.count(candidate) != 0) {
-        candidate = fitUtf8(model.empty() ? name : model, kStr32Bytes - suffix.size()) + suffix;
-    }
-    return candidate;
-}
-
-bool containsNoCase(const std::string& text, const char* word) {
-    std::string lower(text);
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return lower.find(word) != std::string::npos;
-}
-
-// SANE's usual scan mode names for each TWAIN pixel type.
-bool isColourMode(const std::string& m) {
-    return containsNoCase(m, "color") || containsNoCase(m, "colour");
-}
-bool isGreyMode(const std::string& m) {
-    return containsNoCase(m, "gray") || containsNoCase(m, "grey");
-}
-bool isLineartMode(const std::string& m) {
-    return containsNoCase(m, "lineart") || containsNoCase(m, "binary") ||
-           containsNoCase(m, "halftone");
-}
-
-std::optional<TW_UINT16> pixelTypeOf(SaneDevice& device) {
-    const auto mode = device.text("mode");
-    if (!mode) {
-        return std::nullopt;
-    }
-    if (isColourMode(*mode)) {
-        return TWPT_RGB;
-    }
-    if (isLineartMode(*mode)) {
-        return TWPT_BW;
-    }
-    if (isGreyMode(*mode)) {
-        return device.number("depth").value_or(8) == 1 ? TWPT_BW : TWPT_GRAY;
-    }
-    return std::nullopt;
-}
-
-std::vector<TW_UINT16> pixelTypesOf(SaneDevice& device) {
-    std::set<TW_UINT16> types;
-    const auto depths = device.numberChoices("depth");
-    const bool depthOne = std::find(depths.begin(), depths.end(), 1.0) != depths.end();
-    for (const std::string& m : device.textChoices("mode")) {
-        if (isColourMode(m)) {
-            types.insert(TWPT_RGB);
-        } else if (isLineartMode(m)) {
-            types.insert(TWPT_BW);
-        } else if (isGreyMode(m)) {
-            types.insert(TWPT_GRAY);
-            if (depthOne) {
-                types.insert(TWPT_BW);
-            }
-        }
-    }
-    return {types.begin(), types.end()};
-}
-
-// The mode string for a pixel type, and the depth to set with it (0: leave the depth alone).
-std::optional<std::pair<std::string, int>> modeFor(SaneDevice& device, TW_UINT32 pixelType) {
-    const auto modes = device.textChoices("mode");
-    auto find = [&](bool (*test)(const std::string&)) -> std::optional<std::string> {
-        for (const std::string& m : modes) {
-            if (test(m)) {
-                return m;
-            }
-        }
-        return std::nullopt;
-    };
-    const bool hasDepth = device.has("depth");
-    switch (pixelType) {
-    case TWPT_BW:
-        if (auto m = find(isLineartMode)) {
-            return std::pair{*m, 0};
-        }
-        if (auto m = find(isGreyMode); m && hasDepth) {
-            const auto depths = device.numberChoices("depth");
-            if (std::find(depths.begin(), depths.end(), 1.0) != depths.end()) {
-                return std::pair{*m, 1};
-            }
-        }
-        return std::nullopt;
-    case TWPT_GRAY:
-        if (auto m = find(isGreyMode)) {
-            return std::pair{*m, hasDepth ? 8 : 0};
-        }
-        return std::nullopt;
-    case TWPT_RGB:
-        if (auto m = find(isColourMode)) {
-            return std::pair{*m, hasDepth ? 8 : 0};
-        }
-        return std::nullopt;
-    default:
-        return std::nullopt;
-    }
-}
-
-const char* resolutionOption(SaneDevice& device, TW_UINT16 cap) {
-    if (cap == ICAP_YRESOLUTION && device.has("y-resolution")) {
-        return "y-resolution";
-    }
-    if (cap == ICAP_XRESOLUTION && device.has("x-resolution") && !device.has("resolution")) {
-        return "x-resolution";
-    }
-    return "resolution";
-}
-
-// Writes `bytes` into a new container handle; null when memory runs out.
-TW_HANDLE containerOf(const void* bytes, std::size_t size) {
-    TW_HANDLE handle = twHandleAlloc(size, 1);
-    if (handle) {
-        std::memcpy(twHandleLock(handle), bytes, size);
-        twHandleUnlock(handle);
-    }
-    return handle;
-}
-
-TW_HANDLE enumerationOf(TW_UINT16 itemType, const std::vector<TW_UINT32>& items,
-                        std::size_t itemBytes, std::size_t current) {
-    const std::size_t head = offsetof(TW_ENUMERATION, ItemList);
-    std::vector<std::uint8_t> bytes(head + items.size() * itemBytes);
-    TW_ENUMERATION e{};
-    e.ItemType = itemType;
-    e.NumItems = static_cast<TW_UINT32>(items.size());
-    e.CurrentIndex = static_cast<TW_UINT32>(current);
-    e.DefaultIndex = static_cast<TW_UINT32>(current);
-    std::memcpy(bytes.data(), &e, head);
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        std::memcpy(bytes.data() + head + i * itemBytes, &items[i], itemBytes);
-    }
-    return containerOf(bytes.data(), bytes.size());
-}
-
-// Keeps every SANE backend that libsane has loaded mapped for the life of the process. libsane
-// unloads its backends in sane_exit, but a backend can leave a reader thread or static state
-// (its configuration path) behind, which must not point into unmapped memory afterwards.
-void pinLoadedBackends() {
-    dl_iterate_phdr(
-        [](dl_phdr_info* info, std::size_t, void*) {
-            if (info->dlpi_name && std::strstr(info->dlpi_name, "/libsane-")) {
-                dlopen(info->dlpi_name, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
-            }
-            return 0;
-        },
-        nullptr);
 }
 
 } // namespace
@@ -221,27 +45,41 @@ SourceManager& SourceManager::instance() {
     return manager;
 }
 
+SourceManager::SourceManager()
+    : link_(std::make_unique<HelperLink>([this](Message&& m) { onHelperEvent(std::move(m)); },
+                                         [this] { onHelperLost(); })) {}
+
 SourceManager::~SourceManager() {
-    // The library is being unloaded: stop a scan still running and let SANE go.
-    std::lock_guard lock(mutex_);
-    closeEverything();
+    // The library is being unloaded: stop a scan still running and let the helper go.
+    {
+        std::lock_guard lock(mutex_);
+        closeEverything();
+    }
+    link_.reset(); // joins the helper's threads while this object is still whole
 }
 
 void SourceManager::closeEverything() {
     stopScan();
     dropPage();
-    if (device_) {
-        sane_close(device_->handle());
-        device_.reset();
-    }
-    if (saneReady_) {
-        sane_exit();
-        saneReady_ = false;
-    }
+    closeSource();
+    link_->stop(std::chrono::milliseconds(1000));
     devices_.clear();
     listed_ = false;
     parent_ = nullptr;
     state_ = 2;
+}
+
+void SourceManager::closeSource() {
+    if (!openName_.empty()) {
+        link_->send(Kind::Close);
+    }
+    openName_.clear();
+    applied_.clear();
+    deferred_.clear();
+    std::lock_guard lock(eventMutex_);
+    openRequest_ = 0;
+    table_.reset();
+    openFailed_ = false;
 }
 
 TW_UINT16 SourceManager::fail(TW_UINT16 condition, bool forSource) {
@@ -282,11 +120,9 @@ TW_UINT16 SourceManager::managerCall(pTW_IDENTITY origin, TW_UINT16 dat, TW_UINT
             if (!data || !*static_cast<VantrelMessageTarget**>(data)) {
                 return fail(TWCC_BADVALUE, false);
             }
-            SANE_Int version = 0;
-            if (sane_init(&version, nullptr) != SANE_STATUS_GOOD) {
+            if (!ensureHelper()) {
                 return fail(TWCC_BUMMER, false);
             }
-            saneReady_ = true;
             parent_ = *static_cast<VantrelMessageTarget**>(data);
             origin->Id = 1; // the one application this manager serves
             state_ = 3;
@@ -314,19 +150,28 @@ TW_UINT16 SourceManager::managerCall(pTW_IDENTITY origin, TW_UINT16 dat, TW_UINT
 }
 
 void SourceManager::listDevices() {
-    const SANE_Device** list = nullptr;
     devices_.clear();
     listed_ = true;
-    const SANE_Status status = sane_get_devices(&list, SANE_FALSE);
-    pinLoadedBackends();
-    if (status != SANE_STATUS_GOOD || !list) {
+    if (!ensureHelper()) {
         return;
     }
+    const auto answer = link_->request(Kind::ListDevices, {}, kListLimit);
+    if (!answer) {
+        return;
+    }
+    MessageReader in(answer->payload);
+    const std::uint32_t count = in.u32();
     std::set<std::string> taken;
-    for (std::size_t i = 0; list[i]; ++i) {
-        const SANE_Device& d = *list[i];
+    for (std::uint32_t i = 0; i < count && in.ok(); ++i) {
+        const std::string name = in.text();
+        const std::string vendor = in.text();
+        const std::string model = in.text();
+        in.text(); // type
+        if (!in.ok()) {
+            break;
+        }
         Device device;
-        device.name = d.name ? d.name : "";
+        device.name = name;
         auto [id, added] = ids_.try_emplace(device.name, static_cast<TW_UINT32>(ids_.size() + 1));
         TW_IDENTITY& identity = device.identity;
         identity.Id = id->second;
@@ -337,9 +182,9 @@ void SourceManager::listDevices() {
         identity.ProtocolMajor = 1;
         identity.ProtocolMinor = 9;
         identity.SupportedGroups = DG_CONTROL | DG_IMAGE;
-        setText(identity.Manufacturer, d.vendor ? d.vendor : "");
-        setText(identity.ProductFamily, d.model ? d.model : "");
-        const std::string product = productNameFor(d, i, taken);
+        setText(identity.Manufacturer, vendor);
+        setText(identity.ProductFamily, model);
+        const std::string product = sourceNameFor(name, model, taken);
         taken.insert(product);
         setText(identity.ProductName, product);
         devices_.push_back(std::move(device));
@@ -394,8 +239,7 @@ TW_UINT16 SourceManager::identityCall(TW_UINT16 message, TW_IDENTITY* identity) 
         if (identity->Id != openIdentity_.Id) {
             return fail(TWCC_BADDEST, false);
         }
-        sane_close(device_->handle());
-        device_.reset();
+        closeSource();
         state_ = 3;
         return TWRC_SUCCESS;
     default:
@@ -420,13 +264,24 @@ TW_UINT16 SourceManager::openSource(TW_IDENTITY* identity) {
     if (!chosen) {
         return fail(TWCC_NODS, false);
     }
-    SANE_Handle handle = nullptr;
-    const SANE_Status opened = sane_open(chosen->name.c_str(), &handle);
-    pinLoadedBackends();
-    if (opened != SANE_STATUS_GOOD || !handle) {
+    closeSource();
+    openName_ = chosen->name;
+    if (!ensureHelper()) {
+        openName_.clear();
         return fail(TWCC_OPERATIONERROR, false);
     }
-    device_ = std::make_unique<SaneDevice>(handle);
+    sendOpen();
+    // A device that refuses at once is refused here; one that takes longer (a USB scanner
+    // loading its firmware, a network scanner) opens in the background.
+    {
+        std::unique_lock lock(eventMutex_);
+        eventChanged_.wait_for(lock, kAnswerLimit, [this] { return table_ || openFailed_; });
+        if (openFailed_) {
+            lock.unlock();
+            closeSource();
+            return fail(TWCC_OPERATIONERROR, false);
+        }
+    }
     openIdentity_ = chosen->identity;
     *identity = chosen->identity;
     sourceCondition_ = TWCC_SUCCESS;
@@ -530,13 +385,15 @@ TW_UINT16 SourceManager::processEvent(TW_EVENT* event) {
         return TWRC_NOTDSEVENT;
     }
     scanner_.join(); // posting was its last act
-    if (outcome_.status == ScanOutcome::Status::Page) {
+    if (outcome_.status == ReceivedScan::Status::Page) {
         page_ = outcome_.dib;
         pageInfo_ = outcome_.info;
         outcome_ = {};
         state_ = 6;
         event->TWMessage = MSG_XFERREADY;
     } else {
+        // The reason stays readable through DAT_STATUS.
+        sourceCondition_ = outcome_.helperLost ? TWCC_DRIVERLOST : TWCC_OPERATIONERROR;
         event->TWMessage = MSG_CLOSEDSREQ;
     }
     return TWRC_DSEVENT;
@@ -548,12 +405,10 @@ void SourceManager::startScan() {
     outcome_ = {};
     const std::uintptr_t number = ++scanNumber_;
     VantrelMessageTarget* parent = parent_;
-    SaneDevice* device = device_.get();
-    stage_ = ScanStage::Reading;
-    scanner_ = std::thread([this, number, parent, device] {
-        outcome_ = scanPage(*device, cancel_, stage_);
+    scanner_ = std::thread([this, number, parent] {
+        outcome_ = runScan();
         const TW_UINT16 message =
-            outcome_.status == ScanOutcome::Status::Page ? MSG_XFERREADY : MSG_CLOSEDSREQ;
+            outcome_.status == ReceivedScan::Status::Page ? MSG_XFERREADY : MSG_CLOSEDSREQ;
         parent->post(parent->context, kSourceMessage, number, message);
     });
 }
@@ -562,18 +417,13 @@ void SourceManager::stopScan() {
     if (!scanner_.joinable()) {
         return;
     }
-    cancel_ = true;
-    // The scan sees the flag after its current read and ends itself, letting the backend's
-    // reader thread come to rest first. Cancelling from here instead would end that thread
-    // wherever it is; that is kept for a read that waits on a scanner that sends nothing.
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(1000);
-    while (stage_ == ScanStage::Reading && std::chrono::steady_clock::now() < giveUp) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    {
+        std::lock_guard lock(eventMutex_);
+        cancel_ = true;
     }
-    ScanStage reading = ScanStage::Reading;
-    if (device_ && stage_.compare_exchange_strong(reading, ScanStage::Woken)) {
-        sane_cancel(device_->handle()); // wakes a read that waits for the scanner
-    }
+    eventChanged_.notify_all();
+    // The scan asks the helper to cancel and ends within kCancelLimit: by then the helper has
+    // stopped or been killed.
     scanner_.join();
     twHandleFree(outcome_.dib);
     outcome_ = {};
@@ -584,6 +434,223 @@ void SourceManager::dropPage() {
     page_ = nullptr;
 }
 
+bool SourceManager::ensureHelper() {
+    std::lock_guard lock(helperMutex_);
+    if (link_->running()) {
+        return true;
+    }
+    if (!link_->start()) {
+        return false;
+    }
+    if (!openName_.empty()) {
+        // A new helper after a lost one: the open source comes back with its settings.
+        sendOpen();
+        for (const OptionValue& value : applied_) {
+            MessageWriter out;
+            out.text(value.name).u8(value.isText ? 1 : 0).f64(value.number).text(value.text);
+            link_->send(Kind::SetOption, out.take());
+        }
+    }
+    return true;
+}
+
+void SourceManager::sendOpen() {
+    std::lock_guard lock(eventMutex_);
+    table_.reset();
+    openFailed_ = false;
+    openRequest_ = link_->send(Kind::Open, MessageWriter().text(openName_).take());
+    openFailed_ = openRequest_ == 0;
+}
+
+void SourceManager::onHelperEvent(Message&& message) {
+    std::lock_guard lock(eventMutex_);
+    if (message.kind == Kind::Open) {
+        if (message.number == openRequest_) {
+            MessageReader in(message.payload);
+            if (in.i32() == 0) {
+                table_ = OptionTable::read(in);
+            }
+            openFailed_ = !table_;
+        }
+    } else if (message.kind == Kind::SetOption) {
+        // An answer that came after its caller stopped waiting: the device's values now.
+        MessageReader in(message.payload);
+        in.u8();
+        if (auto t = OptionTable::read(in); t && table_) {
+            table_ = std::move(t);
+        }
+    } else if (message.kind == Kind::Start || message.kind == Kind::Page ||
+               message.kind == Kind::ScanEnded) {
+        events_.push_back(std::move(message));
+    } else if (message.fd >= 0) {
+        ::close(message.fd);
+    }
+    eventChanged_.notify_all();
+}
+
+void SourceManager::onHelperLost() {
+    {
+        std::lock_guard lock(eventMutex_);
+        ++helperLosses_;
+        if (!table_) {
+            openFailed_ = true;
+        }
+        table_.reset(); // a new helper opens the source afresh
+    }
+    eventChanged_.notify_all();
+}
+
+const OptionTable* SourceManager::table(std::chrono::milliseconds limit) {
+    if (openName_.empty()) {
+        return nullptr;
+    }
+    if (!link_->running()) {
+        ensureHelper(); // the helper was lost: a new one opens the source again
+    }
+    std::unique_lock lock(eventMutex_);
+    eventChanged_.wait_for(lock, limit, [this] { return table_ || openFailed_; });
+    return table_ ? &*table_ : nullptr;
+}
+
+SourceManager::SetResult SourceManager::setOption(const OptionValue& value,
+                                                  std::chrono::milliseconds limit) {
+    MessageWriter out;
+    out.text(value.name).u8(value.isText ? 1 : 0).f64(value.number).text(value.text);
+    applied_.push_back(value);
+    const auto answer = link_->request(Kind::SetOption, out.take(), limit);
+    std::lock_guard lock(eventMutex_);
+    if (!answer) {
+        // Not answered in time: the helper applies it in order before any scan. Until its
+        // table comes back, reads show the value asked for.
+        if (table_) {
+            value.isText ? table_->assume(value.name, value.text)
+                         : table_->assume(value.name, value.number);
+        }
+        return SetResult::Done;
+    }
+    MessageReader in(answer->payload);
+    const auto result = static_cast<SetResult>(std::min<std::uint8_t>(in.u8(), 2));
+    if (auto t = OptionTable::read(in); t && table_) {
+        table_ = std::move(t);
+    }
+    if (result == SetResult::Refused) {
+        applied_.pop_back();
+    }
+    return result;
+}
+
+ReceivedScan SourceManager::runScan() {
+    ReceivedScan failed;
+    std::uint64_t losses;
+    {
+        std::lock_guard lock(eventMutex_);
+        events_.clear();
+        losses = helperLosses_;
+    }
+    // While the source is enabled no DSM_Entry call changes the open source or its settings,
+    // so this thread reads them without mutex_ (which the caller of stopScan holds).
+    // The helper may have been lost since the source was opened: a new one opens it again.
+    if (!ensureHelper()) {
+        failed.helperLost = true;
+        return failed;
+    }
+    {
+        std::unique_lock events(eventMutex_);
+        losses = helperLosses_;
+        eventChanged_.wait_for(events, kOpenLimit,
+                               [this] { return table_ || openFailed_ || cancel_.load(); });
+        if (!table_) {
+            failed.status = cancel_ ? ReceivedScan::Status::Cancelled : failed.status;
+            failed.helperLost = helperLosses_ != losses;
+            return failed;
+        }
+    }
+    // Settings made while the device was still opening.
+    for (const auto& [cap, one] : deferred_) {
+        setCapability(cap, one, std::chrono::duration_cast<std::chrono::milliseconds>(kOpenLimit));
+    }
+    deferred_.clear();
+    link_->setWatching(true);
+    const std::uint32_t start = link_->send(Kind::Start);
+    ReceivedScan outcome;
+    outcome.helperLost = start == 0;
+    bool cancelSent = false;
+    bool ended = start == 0;
+    std::unique_lock lock(eventMutex_);
+    while (!ended) {
+        eventChanged_.wait(lock, [&] {
+            return !events_.empty() || helperLosses_ != losses || (cancel_ && !cancelSent);
+        });
+        if (cancel_ && !cancelSent) {
+            cancelSent = true;
+            lock.unlock();
+            link_->send(Kind::Cancel, MessageWriter().u32(start).take());
+            link_->killAt(HelperLink::Clock::now() + kCancelLimit);
+            lock.lock();
+            continue;
+        }
+        if (events_.empty()) {
+            // The helper is gone: a page it sent before is still good.
+            outcome.helperLost = outcome.status != ReceivedScan::Status::Page;
+            break;
+        }
+        Message event = std::move(events_.front());
+        events_.pop_front();
+        MessageReader in(event.payload);
+        if (event.kind == Kind::Start && event.number == start) {
+            ended = in.i32() != 0; // a start the helper refused sends no end
+        } else if (event.kind == Kind::Page && outcome.status != ReceivedScan::Status::Page) {
+            lock.unlock();
+            outcome = adoptPage(event);
+            // The helper now ends the backend's work; one that hangs there is ended.
+            link_->killAt(HelperLink::Clock::now() + kCancelLimit);
+            lock.lock();
+        } else if (event.kind == Kind::ScanEnded) {
+            ended = true;
+        } else if (event.fd >= 0) {
+            ::close(event.fd);
+        }
+    }
+    lock.unlock();
+    link_->killAt(std::nullopt);
+    link_->setWatching(false);
+    if (cancel_) {
+        twHandleFree(outcome.dib);
+        ReceivedScan cancelled;
+        cancelled.status = ReceivedScan::Status::Cancelled;
+        return cancelled;
+    }
+    return outcome;
+}
+
+ReceivedScan SourceManager::adoptPage(const Message& page) {
+    ReceivedScan outcome;
+    MessageReader in(page.payload);
+    TW_IMAGEINFO info{};
+    in.bytes(&info, sizeof info);
+    const std::uint64_t bytes = in.u64();
+    struct stat file {};
+    const bool sound = in.ok() && page.fd >= 0 && fstat(page.fd, &file) == 0 &&
+                       static_cast<std::uint64_t>(file.st_size) == bytes &&
+                       bytes >= TW_HANDLE_HEADER_SIZE &&
+                       // Sealed against shrinking: the mapping can never lose its pages.
+                       (fcntl(page.fd, F_GET_SEALS) & F_SEAL_SHRINK) != 0;
+    if (sound) {
+        // Populated at once: one call instead of a fault per page of the image.
+        void* mapping =
+            mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, page.fd, 0);
+        if (mapping != MAP_FAILED) {
+            outcome.dib = twHandleAdoptMapping(mapping, bytes);
+            outcome.info = info;
+            outcome.status = ReceivedScan::Status::Page;
+        }
+    }
+    if (page.fd >= 0) {
+        ::close(page.fd);
+    }
+    return outcome;
+}
+
 TW_UINT16 SourceManager::capability(TW_UINT16 message, TW_CAPABILITY* cap) {
     if (message == MSG_GET || message == MSG_GETCURRENT) {
         return getCapability(cap);
@@ -592,13 +659,32 @@ TW_UINT16 SourceManager::capability(TW_UINT16 message, TW_CAPABILITY* cap) {
         if (state_ != 4) {
             return fail(TWCC_SEQERROR, true);
         }
-        return setCapability(cap);
+        if (cap->ConType != TWON_ONEVALUE || twHandleSize(cap->hContainer) < sizeof(TW_ONEVALUE)) {
+            return fail(TWCC_BADVALUE, true);
+        }
+        TW_ONEVALUE one;
+        std::memcpy(&one, twHandleLock(cap->hContainer), sizeof one);
+        twHandleUnlock(cap->hContainer);
+        if (cap->Cap != ICAP_PIXELTYPE && cap->Cap != ICAP_XRESOLUTION &&
+            cap->Cap != ICAP_YRESOLUTION) {
+            return fail(TWCC_CAPUNSUPPORTED, true);
+        }
+        if (!table(kAnswerLimit)) {
+            // The device is still opening: the value is applied before the scan starts.
+            deferred_.emplace_back(cap->Cap, one);
+            return TWRC_SUCCESS;
+        }
+        return setCapability(cap->Cap, one, kAnswerLimit);
     }
     return fail(TWCC_CAPBADOPERATION, true);
 }
 
 TW_UINT16 SourceManager::getCapability(TW_CAPABILITY* cap) {
-    SaneDevice& device = *device_;
+    const OptionTable* known = table(kAnswerLimit);
+    if (!known) {
+        return fail(TWCC_BUMMER, true); // the device has not answered yet
+    }
+    const OptionTable& device = *known;
     if (cap->Cap == ICAP_PIXELTYPE) {
         const auto current = pixelTypeOf(device);
         const auto types = pixelTypesOf(device);
@@ -613,22 +699,18 @@ TW_UINT16 SourceManager::getCapability(TW_CAPABILITY* cap) {
     } else if (cap->Cap == ICAP_XRESOLUTION || cap->Cap == ICAP_YRESOLUTION) {
         const char* option = resolutionOption(device, cap->Cap);
         const auto current = device.number(option);
-        const SANE_Option_Descriptor* d = device.descriptor(option);
+        const OptionInfo* d = device.find(option);
         if (!current || !d) {
             return fail(TWCC_CAPUNSUPPORTED, true);
         }
         const auto choices = device.numberChoices(option);
         const auto at = std::find(choices.begin(), choices.end(), *current);
-        if (d->constraint_type == SANE_CONSTRAINT_RANGE) {
-            const SANE_Range& r = *d->constraint.range;
-            const auto unfix = [&](SANE_Word w) {
-                return d->type == SANE_TYPE_FIXED ? SANE_UNFIX(w) : static_cast<double>(w);
-            };
+        if (d->limit == OptionInfo::Limit::Range) {
             TW_RANGE range{};
             range.ItemType = TWTY_FIX32;
-            range.MinValue = fix32Word(unfix(r.min));
-            range.MaxValue = fix32Word(unfix(r.max));
-            range.StepSize = fix32Word(r.quant != 0 ? unfix(r.quant) : 1.0);
+            range.MinValue = fix32Word(d->min);
+            range.MaxValue = fix32Word(d->max);
+            range.StepSize = fix32Word(d->quant != 0 ? d->quant : 1.0);
             range.DefaultValue = fix32Word(*current);
             range.CurrentValue = fix32Word(*current);
             cap->ConType = TWON_RANGE;
@@ -652,16 +734,15 @@ TW_UINT16 SourceManager::getCapability(TW_CAPABILITY* cap) {
     return cap->hContainer ? TWRC_SUCCESS : fail(TWCC_LOWMEMORY, true);
 }
 
-TW_UINT16 SourceManager::setCapability(TW_CAPABILITY* cap) {
-    if (cap->ConType != TWON_ONEVALUE || twHandleSize(cap->hContainer) < sizeof(TW_ONEVALUE)) {
-        return fail(TWCC_BADVALUE, true);
+TW_UINT16 SourceManager::setCapability(TW_UINT16 capId, const TW_ONEVALUE& one,
+                                       std::chrono::milliseconds limit) {
+    const OptionTable* known = table(limit);
+    if (!known) {
+        return fail(TWCC_BUMMER, true);
     }
-    TW_ONEVALUE one;
-    std::memcpy(&one, twHandleLock(cap->hContainer), sizeof one);
-    twHandleUnlock(cap->hContainer);
-    SaneDevice& device = *device_;
+    const OptionTable& device = *known;
     SetResult result = SetResult::Refused;
-    if (cap->Cap == ICAP_PIXELTYPE) {
+    if (capId == ICAP_PIXELTYPE) {
         if (one.ItemType != TWTY_UINT16) {
             return fail(TWCC_BADVALUE, true);
         }
@@ -669,12 +750,14 @@ TW_UINT16 SourceManager::setCapability(TW_CAPABILITY* cap) {
         if (!mode) {
             return fail(TWCC_BADVALUE, true);
         }
-        result = device.setText("mode", mode->first);
-        if (result != SetResult::Refused && mode->second != 0) {
-            const SetResult depth = device.setNumber("depth", mode->second);
+        const bool hasDepth = device.has("depth");
+        result = setOption({.name = "mode", .isText = true, .text = mode->first}, limit);
+        if (result != SetResult::Refused && mode->second != 0 && hasDepth) {
+            const SetResult depth =
+                setOption({.name = "depth", .number = double(mode->second)}, limit);
             result = depth == SetResult::Done ? result : depth;
         }
-    } else if (cap->Cap == ICAP_XRESOLUTION || cap->Cap == ICAP_YRESOLUTION) {
+    } else {
         if (one.ItemType != TWTY_FIX32) {
             return fail(TWCC_BADVALUE, true);
         }
@@ -684,9 +767,7 @@ TW_UINT16 SourceManager::setCapability(TW_CAPABILITY* cap) {
         if (dpi <= 0) {
             return fail(TWCC_BADVALUE, true); // keeps the resolution it has
         }
-        result = device.setNumber(resolutionOption(device, cap->Cap), dpi);
-    } else {
-        return fail(TWCC_CAPUNSUPPORTED, true);
+        result = setOption({.name = resolutionOption(device, capId), .number = dpi}, limit);
     }
     switch (result) {
     case SetResult::Done:
@@ -700,15 +781,19 @@ TW_UINT16 SourceManager::setCapability(TW_CAPABILITY* cap) {
 }
 
 TW_UINT16 SourceManager::imageLayout(TW_UINT16 message, TW_IMAGELAYOUT* layout) {
-    SaneDevice& device = *device_;
+    const OptionTable* known = table(kAnswerLimit);
+    if (!known) {
+        return fail(TWCC_BUMMER, true); // the device has not answered yet
+    }
+    const OptionTable& device = *known;
     static const char* const kEdges[4] = {"tl-x", "tl-y", "br-x", "br-y"};
-    const SANE_Option_Descriptor* d = device.descriptor("br-x");
+    const OptionInfo* d = device.find("br-x");
     if (!d) {
         return fail(TWCC_BADPROTOCOL, true);
     }
     // Frames are in inches; SANE scan areas are in millimetres or in pixels at the resolution.
     const double dpi = device.number("resolution").value_or(0);
-    const double perInch = d->unit == SANE_UNIT_MM ? 25.4 : dpi;
+    const double perInch = d->unit == OptionInfo::Unit::Millimetre ? 25.4 : dpi;
     if (perInch <= 0) {
         return fail(TWCC_BUMMER, true);
     }
@@ -735,7 +820,8 @@ TW_UINT16 SourceManager::imageLayout(TW_UINT16 message, TW_IMAGELAYOUT* layout) 
     }
     bool inexact = false;
     for (int i = 0; i < 4; ++i) {
-        const SetResult r = device.setNumber(kEdges[i], fromFix32(*edges[i]) * perInch);
+        const SetResult r =
+            setOption({.name = kEdges[i], .number = fromFix32(*edges[i]) * perInch}, kAnswerLimit);
         if (r == SetResult::Refused) {
             return fail(TWCC_BADVALUE, true);
         }

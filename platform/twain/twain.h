@@ -232,6 +232,9 @@ typedef struct {
 #define TWCC_CAPUNSUPPORTED 13
 #define TWCC_CAPBADOPERATION 14
 #define TWCC_CAPSEQERROR 15
+// Our own condition (above TWAIN's custom base): the scanner's driver crashed, hung or stopped
+// answering, and the acquisition was ended for it.
+#define TWCC_DRIVERLOST 0x8001
 
 // Container types.
 #define TWON_ARRAY 3

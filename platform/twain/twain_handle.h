@@ -5,6 +5,9 @@
 // so a handle made inside the source manager library is freed by the application and vice versa.
 //
 // Everything here is inline so that both sides use the same code without a shared library.
+//
+// A block may also be a shared mapping (a scanned page that the scanner helper process wrote into
+// a memfd): `mapped` then holds the mapping's length and freeing unmaps it.
 
 #include "platform/twain/twain.h"
 
@@ -12,15 +15,18 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <sys/mman.h>
 #else
 #include <stddef.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mman.h>
 #endif
 
 struct TwHandleBlock {
     size_t size;
     size_t locks;
+    size_t mapped; // 0 for a block on the C heap
 };
 
 // Header size rounded up so the data keeps the heap's alignment.
@@ -39,6 +45,7 @@ static inline TW_HANDLE twHandleAlloc(size_t size, int zeroFill) {
     TW_HANDLE handle = (TW_HANDLE)raw;
     handle->size = size;
     handle->locks = 0;
+    handle->mapped = 0;
     return handle;
 }
 
@@ -60,6 +67,23 @@ static inline size_t twHandleSize(TW_HANDLE handle) {
     return handle ? handle->size : 0;
 }
 
+// Adopts a shared mapping of `mappingBytes` whose first TW_HANDLE_HEADER_SIZE bytes are free for
+// the block's header; null when the mapping cannot hold a header.
+static inline TW_HANDLE twHandleAdoptMapping(void* mapping, size_t mappingBytes) {
+    if (!mapping || mappingBytes < TW_HANDLE_HEADER_SIZE) {
+        return NULL;
+    }
+    TW_HANDLE handle = (TW_HANDLE)mapping;
+    handle->size = mappingBytes - TW_HANDLE_HEADER_SIZE;
+    handle->locks = 0;
+    handle->mapped = mappingBytes;
+    return handle;
+}
+
 static inline void twHandleFree(TW_HANDLE handle) {
-    free(handle);
+    if (handle && handle->mapped) {
+        munmap(handle, handle->mapped);
+    } else {
+        free(handle);
+    }
 }

@@ -7,13 +7,18 @@
 #include "tests/support/sane_config.h"
 #include "ui/window.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QTest>
+#include <csignal>
 #include <cstdlib>
+#include <dirent.h>
 #include <dlfcn.h>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -131,10 +136,11 @@ protected:
         control().setXResolution(resolution);
         control().setYResolution(control().XResolution());
         control().setPixelType(pixelType);
+        const std::size_t ended = ends_.size();
         if (!control().Acquire(false)) {
             return false;
         }
-        return QTest::qWaitFor([&] { return !ends_.empty(); }, kWaitMs);
+        return QTest::qWaitFor([&] { return ends_.size() > ended; }, kWaitMs);
     }
 
     QByteArray scanimage(const QStringList& arguments) {
@@ -272,6 +278,157 @@ TEST_F(SaneScanTest, ClosingWhileTheScanRunsCancelsIt) {
     EXPECT_EQ(ends_[0].reason, AcquisitionEnd::Reason::Abandoned);
     QTest::qWait(50); // a message the cancelled scan might still post must do nothing
     EXPECT_TRUE(events_.pages.empty());
+}
+
+// The scanner helper processes this test process has started and that still exist.
+std::vector<pid_t> scannerHelpers() {
+    std::vector<pid_t> found;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        std::getline(stat, line);
+        // pid (comm) state ppid ...: the command may hold blanks, the last ')' ends it.
+        const auto close = line.rfind(')');
+        if (close == std::string::npos) {
+            continue;
+        }
+        std::istringstream rest(line.substr(close + 1));
+        std::string state;
+        pid_t parent = 0;
+        rest >> state >> parent;
+        std::error_code error;
+        const auto exe = std::filesystem::read_symlink(entry.path() / "exe", error);
+        if (parent == getpid() && !error && exe.filename() == "vantrel-sane-helper") {
+            found.push_back(std::stoi(name));
+        }
+    }
+    return found;
+}
+
+// A driver that crashes (SIGKILL) or stops answering (SIGSTOP) in the middle of a page: the
+// acquisition ends without a page and says the driver was lost, the helper is gone, and the
+// next scan works with a new helper.
+class HelperFaultTest : public SaneScanTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(HelperFaultTest, EndsTheScanAndTheNextOneWorks) {
+    useConfig({{"read-delay", "true"}, {"read-delay-duration", "20000"}});
+    ASSERT_TRUE(control().Initialize());
+    ASSERT_EQ(control().SelectSource(false, 0), 1);
+    control().setXResolution(300);
+    control().setPixelType(2);
+    ASSERT_TRUE(control().Acquire(false));
+    QTest::qWait(300);
+    const auto helpers = scannerHelpers();
+    ASSERT_EQ(helpers.size(), 1u);
+    ::kill(helpers[0], GetParam());
+    QElapsedTimer timer;
+    timer.start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !ends_.empty(); }, kWaitMs));
+    EXPECT_LT(timer.elapsed(), 5000);
+    EXPECT_EQ(ends_[0].reason, AcquisitionEnd::Reason::ClosedBySource);
+    EXPECT_EQ(ends_[0].pages, 0);
+    EXPECT_TRUE(ends_[0].driverLost);
+    EXPECT_TRUE(events_.pages.empty());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return scannerHelpers().empty(); }, 5000));
+
+    ends_.clear();
+    ASSERT_TRUE(scan(0, 30, 1));
+    ASSERT_EQ(ends_.size(), 1u);
+    EXPECT_EQ(ends_[0].reason, AcquisitionEnd::Reason::Completed);
+    EXPECT_FALSE(ends_[0].driverLost);
+    EXPECT_EQ(events_.pages.size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, HelperFaultTest, ::testing::Values(SIGKILL, SIGSTOP),
+                         [](const auto& row) {
+                             return std::string(row.param == SIGKILL ? "Crash" : "Stopped");
+                         });
+
+TEST_F(SaneScanTest, ASlowDriverIsNotMistakenForAHungOne) {
+    // Each piece of the page comes late, for longer than the helper may go without answering
+    // in all: the helper still answers, so the page arrives whole.
+    useConfig({{"read-delay", "true"}, {"read-delay-duration", "2200000"}});
+    ASSERT_TRUE(control().Initialize());
+    ASSERT_TRUE(scan(0, 3, 1));
+    ASSERT_EQ(ends_.size(), 1u);
+    EXPECT_EQ(ends_[0].reason, AcquisitionEnd::Reason::Completed);
+    EXPECT_EQ(events_.pages.size(), 1u);
+}
+
+TEST_F(SaneScanTest, CancellingAScanThatWaitsOnTheDriverEndsItAtOnce) {
+    // A read that waits for minutes: choosing another source must not wait for it.
+    useConfig({{"read-delay", "true"}, {"read-delay-duration", "60000000"}});
+    ASSERT_TRUE(control().Initialize());
+    ASSERT_EQ(control().SelectSource(false, 0), 1);
+    ASSERT_TRUE(control().Acquire(false));
+    QTest::qWait(200);
+    QElapsedTimer timer;
+    timer.start();
+    ASSERT_EQ(control().SelectSource(false, 1), 1);
+    EXPECT_LT(timer.elapsed(), 3000);
+    ASSERT_EQ(ends_.size(), 1u);
+    EXPECT_EQ(ends_[0].reason, AcquisitionEnd::Reason::Abandoned);
+}
+
+TEST_F(SaneScanTest, FortyPagesInOneProcess) {
+    ASSERT_TRUE(control().Initialize());
+    for (int page = 1; page <= 40; ++page) {
+        ASSERT_TRUE(scan(page % 2, 30, page % 3)) << "page " << page;
+        ASSERT_EQ(events_.pages.size(), static_cast<std::size_t>(page));
+        EXPECT_EQ(ends_.back().reason, AcquisitionEnd::Reason::Completed) << "page " << page;
+    }
+    EXPECT_EQ(scannerHelpers().size(), 1u); // one helper served them all
+}
+
+// Run in a child process by the test below: scans that the scanner ends at once, then the
+// component closes as the window does when it is closed.
+TEST_F(SaneScanTest, ScanThatEndsAtOnceThenClose_InChild) {
+    if (!std::getenv("VANTREL_SCAN_CLOSE_CHILD")) {
+        GTEST_SKIP() << "run by ScanThatEndsAtOnceThenCloseExitsQuickly";
+    }
+    useConfig({{"read-status-code", "\"SANE_STATUS_EOF\""}});
+    ASSERT_TRUE(control().Initialize());
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(scan(0, 30, 1));
+    }
+    std::printf("closing\n");
+    std::fflush(stdout);
+    control_.reset();
+}
+
+TEST_F(SaneScanTest, ScanThatEndsAtOnceThenCloseExitsQuickly) {
+    for (int run = 0; run < 20; ++run) {
+        QProcess child;
+        auto env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"VANTREL_SCAN_CLOSE_CHILD"_s, u"1"_s);
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {u"--gtest_filter=SaneScanTest.ScanThatEndsAtOnceThenClose_InChild"_s});
+        ASSERT_TRUE(child.waitForStarted());
+        QByteArray output;
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                output += child.readAllStandardOutput();
+                return output.contains("closing") || child.state() == QProcess::NotRunning;
+            },
+            kWaitMs))
+            << "run " << run;
+        ASSERT_TRUE(output.contains("closing")) << "run " << run << ": " << output.toStdString();
+        QElapsedTimer timer;
+        timer.start();
+        const bool exited = child.waitForFinished(10000);
+        if (!exited) {
+            child.kill();
+            child.waitForFinished();
+        }
+        ASSERT_TRUE(exited) << "run " << run << " hangs on close";
+        EXPECT_LT(timer.elapsed(), 2000) << "run " << run;
+        EXPECT_EQ(child.exitCode(), 0) << "run " << run;
+    }
 }
 
 // The manager's state machine answers calls out of sequence with a failure and TWCC_SEQERROR.
