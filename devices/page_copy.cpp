@@ -1,9 +1,10 @@
 #include "devices/page_copy.h"
 
-#include "platform/twain/twain.h"
+#include "platform/twain/twain_handle.h"
 
 #include <cstring>
 #include <new>
+#include <sys/mman.h>
 
 namespace vantrel::devices {
 
@@ -38,7 +39,25 @@ std::uint64_t colourTableEntries(int bitCount) {
 
 } // namespace
 
-std::optional<PageCopy> PageCopy::fromDib(const std::uint8_t* dib, std::size_t available) {
+void PageRelease::operator()(std::uint8_t* bytes) const {
+    if (mapping) {
+        munmap(mapping, length);
+    } else {
+        delete[] bytes;
+    }
+}
+
+namespace {
+
+// What a page's DIB holds, from its header; nullopt for what a page cannot be.
+struct DibLayout {
+    int width = 0;
+    int height = 0;
+    std::uint64_t tableEntries = 0;
+    std::uint64_t block = 0; // header, colour table and rows
+};
+
+std::optional<DibLayout> layoutOf(const std::uint8_t* dib, std::size_t available) {
     if (!dib || available < kInfoHeaderSize) {
         return std::nullopt;
     }
@@ -50,31 +69,73 @@ std::optional<PageCopy> PageCopy::fromDib(const std::uint8_t* dib, std::size_t a
     if (header.biCompression != 0 || (bits >= 15 && bits != 24) || bits <= 0 || w <= 0 || h <= 0) {
         return std::nullopt;
     }
-    const std::uint64_t k = colourTableEntries(bits);
+    DibLayout layout{w, h, colourTableEntries(bits), 0};
     const std::uint64_t stride = (static_cast<std::uint64_t>(bits) * w + 31) / 32 * 4;
-    const std::uint64_t block = kInfoHeaderSize + 4 * k + stride * static_cast<std::uint64_t>(h);
-    const std::uint64_t fileSize = kFileHeaderSize + block;
-    if (block > available || fileSize > 0xFFFFFFFFu) {
+    layout.block =
+        kInfoHeaderSize + 4 * layout.tableEntries + stride * static_cast<std::uint64_t>(h);
+    if (layout.block > available || kFileHeaderSize + layout.block > 0xFFFFFFFFu) {
         return std::nullopt;
     }
-    PageCopy page;
-    try {
-        // Not zero-filled: every byte is written below.
-        page.bytes = std::make_unique_for_overwrite<std::uint8_t[]>(fileSize);
-    } catch (const std::bad_alloc&) {
-        return std::nullopt;
-    }
-    page.size = static_cast<std::size_t>(fileSize);
-    std::uint8_t* out = page.bytes.get();
+    return layout;
+}
+
+void writeFileHeader(std::uint8_t* out, const DibLayout& layout) {
+    const std::uint64_t fileSize = kFileHeaderSize + layout.block;
     out[0] = 'B';
     out[1] = 'M';
     put32(out + 2, static_cast<std::uint32_t>(fileSize));
     put16(out + 6, 0);
     put16(out + 8, 0);
-    put32(out + 10, static_cast<std::uint32_t>(kFileHeaderSize + kInfoHeaderSize + 4 * k));
-    std::memcpy(out + kFileHeaderSize, dib, static_cast<std::size_t>(block));
-    page.width = w;
-    page.height = h;
+    put32(out + 10,
+          static_cast<std::uint32_t>(kFileHeaderSize + kInfoHeaderSize + 4 * layout.tableEntries));
+}
+
+} // namespace
+
+std::optional<PageCopy> PageCopy::fromDib(const std::uint8_t* dib, std::size_t available) {
+    const auto layout = layoutOf(dib, available);
+    if (!layout) {
+        return std::nullopt;
+    }
+    const std::uint64_t fileSize = kFileHeaderSize + layout->block;
+    PageCopy page;
+    try {
+        // Not zero-filled: every byte is written below.
+        page.bytes.reset(std::make_unique_for_overwrite<std::uint8_t[]>(fileSize).release());
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    }
+    page.size = static_cast<std::size_t>(fileSize);
+    writeFileHeader(page.bytes.get(), *layout);
+    std::memcpy(page.bytes.get() + kFileHeaderSize, dib, static_cast<std::size_t>(layout->block));
+    page.width = layout->width;
+    page.height = layout->height;
+    return page;
+}
+
+std::optional<PageCopy> PageCopy::fromHandle(TW_HANDLE dib) {
+    static_assert(TW_HANDLE_HEADER_SIZE >= kFileHeaderSize);
+    if (!dib) {
+        return std::nullopt;
+    }
+    auto* block = static_cast<std::uint8_t*>(twHandleLock(dib));
+    const auto layout = layoutOf(block, twHandleSize(dib));
+    twHandleUnlock(dib);
+    if (!layout || !dib->mapped) {
+        std::optional<PageCopy> copy = layout ? fromDib(block, twHandleSize(dib)) : std::nullopt;
+        twHandleFree(dib);
+        return copy;
+    }
+    // The handle's header is not needed any more: its last 14 bytes become the file header,
+    // right before the DIB, and the mapping is released with the page.
+    PageCopy page;
+    const PageRelease release{dib, dib->mapped};
+    std::uint8_t* file = block - kFileHeaderSize;
+    writeFileHeader(file, *layout);
+    page.bytes = std::unique_ptr<std::uint8_t[], PageRelease>(file, release);
+    page.size = static_cast<std::size_t>(kFileHeaderSize + layout->block);
+    page.width = layout->width;
+    page.height = layout->height;
     return page;
 }
 

@@ -4,7 +4,11 @@
 // 256 for 8-bit, none otherwise; biClrUsed is not consulted) and each row S = (B*W+31)/32*4 bytes.
 //
 // The BMP bytes are built straight from the locked DIB into the page buffer, so the page is copied
-// once; the header, colour table and rows stay exactly as the source delivered them.
+// once; the header, colour table and rows stay exactly as the source delivered them. A DIB in a
+// shared mapping (the scanner helper's page) is not copied at all: the file header is written into
+// the room the handle keeps before the DIB, and the page owns the mapping from then on.
+
+#include "platform/twain/twain.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -14,8 +18,15 @@
 
 namespace vantrel::devices {
 
+// Frees a page's bytes: delete[] for a copy, munmap for an adopted mapping.
+struct PageRelease {
+    void* mapping = nullptr;
+    std::size_t length = 0;
+    void operator()(std::uint8_t* bytes) const;
+};
+
 struct PageCopy {
-    std::unique_ptr<std::uint8_t[]> bytes; // the whole BMP file
+    std::unique_ptr<std::uint8_t[], PageRelease> bytes; // the whole BMP file
     std::size_t size = 0;
     int width = 0;
     int height = 0;
@@ -25,6 +36,9 @@ struct PageCopy {
     std::span<const std::uint8_t> bmp() const { return {bytes.get(), size}; }
 
     static std::optional<PageCopy> fromDib(const std::uint8_t* dib, std::size_t available);
+    // The page of a transfer's handle, which it takes over: adopted in place when the handle is
+    // a shared mapping, else copied (and the handle freed). Nullopt as fromDib.
+    static std::optional<PageCopy> fromHandle(TW_HANDLE dib);
 };
 
 } // namespace vantrel::devices

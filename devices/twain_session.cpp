@@ -454,10 +454,7 @@ void TwainSession::transferLoop() {
                 closeHere(AcquisitionEnd::Reason::Completed);
             }
             if (dib) {
-                const auto* bytes = static_cast<const std::uint8_t*>(twHandleLock(dib));
-                std::optional<PageCopy> copy = PageCopy::fromDib(bytes, twHandleSize(dib));
-                twHandleUnlock(dib);
-                twHandleFree(dib);
+                std::optional<PageCopy> copy = PageCopy::fromHandle(dib);
                 page_.reset();
                 if (copy) {
                     page_ = std::move(copy);

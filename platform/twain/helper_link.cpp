@@ -126,6 +126,7 @@ bool HelperLink::start() {
     }
     socket_ = ends[0];
     pid_ = child;
+    ++generation_;
     running_ = true;
     deadline_.reset();
     lastPong_ = Clock::now();

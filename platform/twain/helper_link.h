@@ -37,6 +37,8 @@ public:
     // Starts a helper unless one runs; false when it cannot be started or does not say Hello.
     bool start();
     bool running() const { return running_.load(); }
+    // Counts the helpers started so far: a new number means a new process with nothing open.
+    std::uint64_t generation() const { return generation_.load(); }
     pid_t pid() const { return pid_.load(); }
 
     // Sends a request; its number, or 0 when the helper is gone.
@@ -69,6 +71,7 @@ private:
     int socket_ = -1;
     std::atomic<pid_t> pid_{-1};
     std::atomic<bool> running_{false};
+    std::atomic<std::uint64_t> generation_{0};
     std::uint32_t next_ = 0;
     std::map<std::uint32_t, std::optional<helper::Message>> waiting_;
     std::thread reader_;

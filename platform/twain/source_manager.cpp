@@ -70,9 +70,10 @@ void SourceManager::closeEverything() {
 }
 
 void SourceManager::closeSource() {
-    if (!openName_.empty()) {
+    if (openedIn_ != 0 && openedIn_ == link_->generation()) {
         link_->send(Kind::Close);
     }
+    openedIn_ = 0;
     openName_.clear();
     applied_.clear();
     deferred_.clear();
@@ -264,24 +265,11 @@ TW_UINT16 SourceManager::openSource(TW_IDENTITY* identity) {
     if (!chosen) {
         return fail(TWCC_NODS, false);
     }
+    // Only named here: the device is opened when something needs it (its options or a scan),
+    // so choosing among sources, as the device list does for every one, costs the devices
+    // nothing and never waits for one.
     closeSource();
     openName_ = chosen->name;
-    if (!ensureHelper()) {
-        openName_.clear();
-        return fail(TWCC_OPERATIONERROR, false);
-    }
-    sendOpen();
-    // A device that refuses at once is refused here; one that takes longer (a USB scanner
-    // loading its firmware, a network scanner) opens in the background.
-    {
-        std::unique_lock lock(eventMutex_);
-        eventChanged_.wait_for(lock, kAnswerLimit, [this] { return table_ || openFailed_; });
-        if (openFailed_) {
-            lock.unlock();
-            closeSource();
-            return fail(TWCC_OPERATIONERROR, false);
-        }
-    }
     openIdentity_ = chosen->identity;
     *identity = chosen->identity;
     sourceCondition_ = TWCC_SUCCESS;
@@ -436,20 +424,25 @@ void SourceManager::dropPage() {
 
 bool SourceManager::ensureHelper() {
     std::lock_guard lock(helperMutex_);
-    if (link_->running()) {
-        return true;
-    }
-    if (!link_->start()) {
+    return link_->start();
+}
+
+bool SourceManager::requireOpen() {
+    std::lock_guard lock(helperMutex_);
+    if (openName_.empty() || !link_->start()) {
         return false;
     }
-    if (!openName_.empty()) {
-        // A new helper after a lost one: the open source comes back with its settings.
-        sendOpen();
-        for (const OptionValue& value : applied_) {
-            MessageWriter out;
-            out.text(value.name).u8(value.isText ? 1 : 0).f64(value.number).text(value.text);
-            link_->send(Kind::SetOption, out.take());
-        }
+    if (openedIn_ == link_->generation()) {
+        return true;
+    }
+    // The first need since the source was chosen, or a new helper after a lost one: the source
+    // is opened, and brought back to the settings it had.
+    openedIn_ = link_->generation();
+    sendOpen();
+    for (const OptionValue& value : applied_) {
+        MessageWriter out;
+        out.text(value.name).u8(value.isText ? 1 : 0).f64(value.number).text(value.text);
+        link_->send(Kind::SetOption, out.take());
     }
     return true;
 }
@@ -501,11 +494,8 @@ void SourceManager::onHelperLost() {
 }
 
 const OptionTable* SourceManager::table(std::chrono::milliseconds limit) {
-    if (openName_.empty()) {
+    if (!requireOpen()) {
         return nullptr;
-    }
-    if (!link_->running()) {
-        ensureHelper(); // the helper was lost: a new one opens the source again
     }
     std::unique_lock lock(eventMutex_);
     eventChanged_.wait_for(lock, limit, [this] { return table_ || openFailed_; });
@@ -550,7 +540,7 @@ ReceivedScan SourceManager::runScan() {
     // While the source is enabled no DSM_Entry call changes the open source or its settings,
     // so this thread reads them without mutex_ (which the caller of stopScan holds).
     // The helper may have been lost since the source was opened: a new one opens it again.
-    if (!ensureHelper()) {
+    if (!requireOpen()) {
         failed.helperLost = true;
         return failed;
     }

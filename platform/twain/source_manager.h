@@ -97,6 +97,8 @@ private:
 
     // The helper conversation.
     bool ensureHelper();
+    // Has the helper open the chosen source (once per helper); false when there is no helper.
+    bool requireOpen();
     void sendOpen();
     void onHelperEvent(helper::Message&& message);
     void onHelperLost();
@@ -117,6 +119,7 @@ private:
     std::size_t next_ = 0;
     TW_IDENTITY openIdentity_{};
     std::string openName_;                                    // the open source's SANE device name
+    std::uint64_t openedIn_ = 0; // the helper generation asked to open it, 0 for none
     std::vector<OptionValue> applied_;                        // since the open, in order
     std::vector<std::pair<TW_UINT16, TW_ONEVALUE>> deferred_; // set before the options came
 
