@@ -1,36 +1,52 @@
-// Scanner path: time from Acquire to PictureAcquired for an A4 colour page at 300 dpi through our
-// source manager library and SANE's test scanner, against `scanimage` writing the same page as PNM
-// in the same run; and the peak memory that one transfer adds, against the page's bytes.
-//   goal: Acquire -> PictureAcquired <= 1.2 x scanimage + 20 ms; peak <= 3 x page bytes
-// Large blocks are kept out of the heap (fixed mmap threshold) so freed pages leave the process
-// and the peak of one transfer can be read from the kernel's high-water mark.
+// Scanner path, A4 colour through our source manager, its scanner helper process and SANE's test
+// scanner, against `scanimage` scanning the same page to a PNM file in the same run:
+//   - Acquire -> PictureAcquired at 300 and 600 dpi with the helper running;
+//     goal <= 1.2 x scanimage + 20 ms
+//   - the first page of a fresh process (helper start, sane_init, the device list, open, scan),
+//     measured in child processes; goal <= scanimage's whole process + 100 ms
+//   - the peak memory one 300 dpi transfer adds to the program and the helper together
+//     (proportional set sizes, so the page they share counts once); goal <= 2 x the page
+//   - the longest the event loop stands still while the device list is read; goal <= 100 ms
+// No allocator settings: the program runs with glibc's defaults, and so does this.
 
 #include "bench/process_memory.h"
 #include "bench/test_scanner.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTimer>
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <malloc.h>
+#include <map>
+#include <netinet/in.h>
 #include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
-using vantrel::bench::statusKilobytes;
 using vantrel::bench::TestScanner;
 using vantrel::bench::useSaneTestScanner;
 
-constexpr int kResolution = 300;
-
 TestScanner* scanner = nullptr;
-double scannerSeconds = 0;
-double scanimageSeconds = 0;
+std::map<int, double> scannerSeconds;   // by resolution
+std::map<int, double> scanimageSeconds; // by resolution, whole process
 
 void BM_AcquireToPictureAcquired(benchmark::State& state) {
+    const int dpi = static_cast<int>(state.range(0));
+    scanner->setResolution(dpi);
+    scanner->scanOnce(); // the device at this resolution once before timing
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
         if (!scanner->scanOnce()) {
@@ -42,79 +58,286 @@ void BM_AcquireToPictureAcquired(benchmark::State& state) {
     }
     state.counters["page_MB"] = static_cast<double>(scanner->lastPageSize()) / 1e6;
 }
-// A fixed number of pages: ten give a stable mean.
 BENCHMARK(BM_AcquireToPictureAcquired)
+    ->Arg(300)
+    ->Arg(600)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(10);
 
+std::string scanimageCommand(int dpi) {
+    return "SANE_CONFIG_DIR=" + useSaneTestScanner() +
+           " scanimage -d test:0 --mode Color --resolution " + std::to_string(dpi) +
+           " --format=pnm -o " + useSaneTestScanner() + "/page.pnm";
+}
+
 void BM_ScanimagePnm(benchmark::State& state) {
-    const std::string out = useSaneTestScanner() + "/page.pnm";
-    const std::string command = "SANE_CONFIG_DIR=" + useSaneTestScanner() +
-                                " scanimage -d test:0 --mode Color --resolution " +
-                                std::to_string(kResolution) + " --format=pnm -o " + out;
+    const std::string command = scanimageCommand(static_cast<int>(state.range(0)));
     for (auto _ : state) {
         if (std::system(command.c_str()) != 0) {
             state.SkipWithError("scanimage failed");
             return;
         }
     }
-    state.counters["page_MB"] = static_cast<double>(std::filesystem::file_size(out)) / 1e6;
 }
-BENCHMARK(BM_ScanimagePnm)->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_ScanimagePnm)->Arg(300)->Arg(600)->Unit(benchmark::kMillisecond)->Iterations(10);
 
 // Collects the mean time of each benchmark for the summary.
 class Collector final : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && run.iterations > 0) {
-                const double seconds =
-                    run.real_accumulated_time / static_cast<double>(run.iterations);
-                (run.benchmark_name().find("Scanimage") != std::string::npos ? scanimageSeconds
-                                                                             : scannerSeconds) =
-                    seconds;
+            if (run.run_type != Run::RT_Iteration || run.iterations <= 0) {
+                continue;
             }
+            const double seconds = run.real_accumulated_time / static_cast<double>(run.iterations);
+            const std::string name = run.benchmark_name();
+            const int dpi = std::atoi(name.substr(name.find('/') + 1).c_str());
+            (name.find("Scanimage") != std::string::npos ? scanimageSeconds : scannerSeconds)[dpi] =
+                seconds;
         }
         ConsoleReporter::ReportRuns(runs);
     }
 };
 
+// Proportional set size of a process in KiB (-1 when it is gone).
+long pssKilobytes(pid_t pid) {
+    std::ifstream rollup("/proc/" + std::to_string(pid) + "/smaps_rollup");
+    for (std::string line; std::getline(rollup, line);) {
+        if (line.rfind("Pss:", 0) == 0) {
+            return std::strtol(line.c_str() + 4, nullptr, 10);
+        }
+    }
+    return -1;
+}
+
+// The helper this process started.
+pid_t helperPid() {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::error_code error;
+        const auto exe = std::filesystem::read_symlink(entry.path() / "exe", error);
+        if (error || exe.filename() != "vantrel-sane-helper") {
+            continue;
+        }
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        std::getline(stat, line);
+        const auto close = line.rfind(')');
+        char state = 0;
+        pid_t parent = 0;
+        if (close != std::string::npos &&
+            std::sscanf(line.c_str() + close + 1, " %c %d", &state, &parent) == 2 &&
+            parent == getpid()) {
+            return std::stoi(entry.path().filename().string());
+        }
+    }
+    return -1;
+}
+
+// The peak of program + helper during one transfer, sampled every millisecond, minus what they
+// held before it.
+double peakAddedBytes() {
+    const pid_t helper = helperPid();
+    const auto total = [&] { return pssKilobytes(getpid()) + std::max(0L, pssKilobytes(helper)); };
+    const long before = total();
+    std::atomic<bool> done{false};
+    std::atomic<long> peak{before};
+    std::thread sampler([&] {
+        while (!done) {
+            const long now = total();
+            long seen = peak.load();
+            while (now > seen && !peak.compare_exchange_weak(seen, now)) {
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    scanner->scanOnce();
+    done = true;
+    sampler.join();
+    return static_cast<double>(peak.load() - before) * 1024.0;
+}
+
+// Child mode: the first page of a fresh process, from the component's creation on.
+int firstPageChild() {
+    QElapsedTimer timer;
+    timer.start();
+    TestScanner instance(300);
+    const bool scanned = instance.scanOnce();
+    std::printf("%.3f\n", static_cast<double>(timer.nsecsElapsed()) / 1e6);
+    return scanned ? 0 : 1;
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+// The first page in five fresh processes (median), in milliseconds; the whole process of
+// scanimage the same way.
+std::pair<double, double> firstPages(const char* self) {
+    std::vector<double> ours;
+    std::vector<double> theirs;
+    for (int i = 0; i < 5; ++i) {
+        QProcess child;
+        child.start(QString::fromLocal8Bit(self), {QStringLiteral("--first-page-child")});
+        if (!child.waitForFinished(120000) || child.exitCode() != 0) {
+            return {0, 0};
+        }
+        ours.push_back(std::atof(child.readAllStandardOutput().constData()));
+        QElapsedTimer timer;
+        timer.start();
+        if (std::system(scanimageCommand(300).c_str()) != 0) {
+            return {0, 0};
+        }
+        theirs.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+    }
+    return {median(ours), median(theirs)};
+}
+
+// A saned that takes its time: it accepts the net backend's connection, waits, and hangs up, as
+// a network scanner that is slow to answer does.
+class SlowNetworkScanner {
+public:
+    explicit SlowNetworkScanner(const char* address) {
+        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int on = 1;
+        setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_port = htons(6566);
+        inet_pton(AF_INET, address, &at.sin_addr);
+        ok_ = bind(listener_, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 &&
+              listen(listener_, 4) == 0;
+        thread_ = std::thread([this] {
+            for (;;) {
+                const int peer = accept(listener_, nullptr, nullptr);
+                if (peer < 0) {
+                    return;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+                close(peer);
+            }
+        });
+    }
+    ~SlowNetworkScanner() {
+        shutdown(listener_, SHUT_RDWR);
+        close(listener_);
+        thread_.join();
+    }
+    bool ok() const { return ok_; }
+
+private:
+    int listener_ = -1;
+    bool ok_ = false;
+    std::thread thread_;
+};
+
+// Child mode: the longest gap between 10 ms timer ticks while the device list is read as the
+// window reads it (the lookup on a worker, then the names on this thread), with the test
+// scanner and a network scanner that is slow to answer.
+int refreshGapChild() {
+    const std::string dir = useSaneTestScanner() + "/slow";
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "/dll.conf") << "test\nnet\n";
+    std::filesystem::copy_file(useSaneTestScanner() + "/test.conf", dir + "/test.conf");
+    std::ofstream(dir + "/net.conf") << "connect_timeout = 5\n127.0.0.5\n";
+    setenv("SANE_CONFIG_DIR", dir.c_str(), 1);
+    SlowNetworkScanner slow("127.0.0.5");
+    if (!slow.ok()) {
+        return 1;
+    }
+    TestScanner instance(300, false, false);
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = clock.elapsed();
+    qint64 longest = 0;
+    QTimer ticks;
+    QObject::connect(&ticks, &QTimer::timeout, [&] {
+        const qint64 now = clock.elapsed();
+        longest = std::max(longest, now - last);
+        last = now;
+    });
+    ticks.start(10);
+    std::atomic<bool> done{false};
+    std::thread lookup([&] {
+        instance.initialize();
+        done = true;
+    });
+    while (!done) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    lookup.join();
+    const qint64 listStart = clock.elapsed();
+    const auto names = instance.listNames();
+    longest = std::max(longest, clock.elapsed() - listStart);
+    std::printf("%lld %lld %zu\n", static_cast<long long>(longest),
+                static_cast<long long>(clock.elapsed()), names.size());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    mallopt(M_MMAP_THRESHOLD, 1 << 20);
     useSaneTestScanner();
     QCoreApplication application(argc, argv);
+    if (argc > 1 && std::strcmp(argv[1], "--first-page-child") == 0) {
+        return firstPageChild();
+    }
+    if (argc > 1 && std::strcmp(argv[1], "--refresh-gap-child") == 0) {
+        return refreshGapChild();
+    }
     benchmark::Initialize(&argc, argv);
-    TestScanner instance(kResolution);
+    const auto [firstOurs, firstScanimage] = firstPages(argv[0]);
+    TestScanner instance(300);
     scanner = &instance;
-
-    // Peak memory of the first transfer in this process: reset the high-water mark, scan once.
-    instance.scanOnce(); // warm-up: SANE and the backend load their own buffers once
-    std::ofstream("/proc/self/clear_refs") << "5";
-    const long baseline = statusKilobytes("VmRSS");
-    const bool scanned = instance.scanOnce();
-    const long peak = statusKilobytes("VmHWM");
+    instance.scanOnce(); // warm-up
+    const double added = peakAddedBytes();
     const double pageBytes = static_cast<double>(instance.lastPageSize());
+    // The refresh in a process of its own, where SANE reads the configuration with the slow
+    // network scanner.
+    QProcess refresh;
+    refresh.start(QString::fromLocal8Bit(argv[0]), {QStringLiteral("--refresh-gap-child")});
+    double gap = -1;
+    double refreshMs = 0;
+    int refreshSources = 0;
+    if (refresh.waitForFinished(120000) && refresh.exitCode() == 0) {
+        std::sscanf(refresh.readAllStandardOutput().constData(), "%lf %lf %d", &gap, &refreshMs,
+                    &refreshSources);
+    }
 
     Collector reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
 
-    std::printf("\nscanner summary (A4 colour, %d dpi, test:0)\n", kResolution);
-    if (scanned && pageBytes > 0) {
-        const double added = static_cast<double>(peak - baseline) * 1024.0;
-        std::printf(
-            "  peak memory added by one transfer: %.1f MB = %.2f x page (%.1f MB); goal <= 3\n",
-            added / 1e6, added / pageBytes, pageBytes / 1e6);
+    std::printf("\nscanner summary (A4 colour, test:0)\n");
+    for (int dpi : {300, 600}) {
+        if (scanimageSeconds.count(dpi) && scannerSeconds.count(dpi)) {
+            const double ours = scannerSeconds[dpi];
+            const double theirs = scanimageSeconds[dpi];
+            const double limit = 1.2 * theirs + 0.020;
+            std::printf("  %d dpi: Acquire -> PictureAcquired %.1f ms, scanimage %.1f ms: %.2f x; "
+                        "goal <= %.1f ms (%s)\n",
+                        dpi, ours * 1e3, theirs * 1e3, ours / theirs, limit * 1e3,
+                        ours <= limit ? "met" : "NOT met");
+        }
     }
-    if (scanimageSeconds > 0) {
-        const double limit = 1.2 * scanimageSeconds + 0.020;
-        std::printf(
-            "  Acquire -> PictureAcquired %.1f ms, scanimage %.1f ms: %.2f x; goal <= %.1f ms "
-            "(%s)\n",
-            scannerSeconds * 1e3, scanimageSeconds * 1e3, scannerSeconds / scanimageSeconds,
-            limit * 1e3, scannerSeconds <= limit ? "met" : "NOT met");
+    if (firstOurs > 0) {
+        std::printf("  first page of a fresh process %.1f ms, scanimage's whole process %.1f ms; "
+                    "goal <= %.1f ms (%s)\n",
+                    firstOurs, firstScanimage, firstScanimage + 100,
+                    firstOurs <= firstScanimage + 100 ? "met" : "NOT met");
+    }
+    if (pageBytes > 0) {
+        std::printf("  peak memory added by one 300 dpi transfer, program and helper: %.1f MB = "
+                    "%.2f x page (%.1f MB); goal <= 2 (%s)\n",
+                    added / 1e6, added / pageBytes, pageBytes / 1e6,
+                    added <= 2 * pageBytes ? "met" : "NOT met");
+    }
+    if (gap >= 0) {
+        std::printf("  refresh with a network scanner slow to answer: %.0f ms, %d sources; longest "
+                    "event-loop gap %.0f ms; goal <= 100 ms (%s)\n",
+                    refreshMs, refreshSources, gap, gap <= 100 ? "met" : "NOT met");
+    } else {
+        std::printf("  refresh: could not be measured\n");
     }
     std::filesystem::remove_all(useSaneTestScanner());
     return 0;

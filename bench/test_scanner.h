@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace vantrel::bench {
 
@@ -30,14 +31,32 @@ inline const std::string& useSaneTestScanner() {
 class TestScanner final : public ui::EventSink {
 public:
     // `keepPages`: keep a copy of each page (which a memory measurement must not count).
-    explicit TestScanner(int resolution, bool keepPages = false)
+    // `initialize`: read the device list now (else initialize() does, on any thread).
+    explicit TestScanner(int resolution, bool keepPages = false, bool initialize = true)
         : resolution_(resolution)
         , keepPages_(keepPages) {
-        useSaneTestScanner();
+        if (!std::getenv("SANE_CONFIG_DIR")) {
+            useSaneTestScanner();
+        }
         component_.attach(this);
         control_.setAcquisitionEndedHandler(
             [this](const devices::AcquisitionEnd&) { ended_ = true; });
-        control_.Initialize();
+        if (initialize) {
+            control_.Initialize();
+        }
+    }
+
+    bool initialize() { return control_.Initialize(); }
+    void setResolution(int resolution) { resolution_ = resolution; }
+
+    // The sources' names as the window's device list takes them: each one chosen in turn.
+    std::vector<std::string> listNames() {
+        std::vector<std::string> names;
+        for (int i = 0; i < control_.SourceCount(); ++i) {
+            control_.setSourceIndex(i);
+            names.push_back(control_.SourceName());
+        }
+        return names;
     }
 
     // One page from Acquire to PictureAcquired; false when none came.

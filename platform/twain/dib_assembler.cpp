@@ -8,6 +8,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace vantrel::twain {
 
 namespace {
@@ -22,6 +26,43 @@ inline std::uint8_t high8(const std::uint8_t* samples, std::size_t index) {
 
 inline std::uint8_t bit(const std::uint8_t* bits, std::size_t index) {
     return (bits[index >> 3] >> (7 - (index & 7))) & 1u;
+}
+
+void swapRedAndBlueScalar(const std::uint8_t* in, std::uint8_t* out, std::size_t from,
+                          std::size_t w) {
+    for (std::size_t x = from; x < w; ++x) {
+        out[3 * x] = in[3 * x + 2];
+        out[3 * x + 1] = in[3 * x + 1];
+        out[3 * x + 2] = in[3 * x];
+    }
+}
+
+#if defined(__x86_64__)
+// Five pixels per step: one 16-byte load and store, a shuffle swapping each pixel's first and
+// third byte. The 16th byte stored is the next pixel's first, rewritten by the next step, so the
+// loop stops while a whole pixel is still left for the plain loop.
+__attribute__((target("ssse3"))) void swapRedAndBlueSsse3(const std::uint8_t* in, std::uint8_t* out,
+                                                          std::size_t w) {
+    const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+    std::size_t x = 0;
+    for (; x + 6 <= w; x += 5) {
+        const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 3 * x));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * x), _mm_shuffle_epi8(pixels, order));
+    }
+    swapRedAndBlueScalar(in, out, x, w);
+}
+#endif
+
+// RGB samples to a DIB's blue-green-red order (`in` and `out` do not overlap).
+void swapRedAndBlue(const std::uint8_t* in, std::uint8_t* out, std::size_t w) {
+#if defined(__x86_64__)
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+    if (ssse3) {
+        swapRedAndBlueSsse3(in, out, w);
+        return;
+    }
+#endif
+    swapRedAndBlueScalar(in, out, 0, w);
 }
 
 bool singleColour(FrameFormat format) {
@@ -190,11 +231,7 @@ void DibAssembler::convertRow(const std::uint8_t* in) {
     } else {
         used = 3 * w;
         if (depth == 8) {
-            for (std::size_t x = 0; x < w; ++x) {
-                out[3 * x] = in[3 * x + 2];
-                out[3 * x + 1] = in[3 * x + 1];
-                out[3 * x + 2] = in[3 * x];
-            }
+            swapRedAndBlue(in, out, w);
         } else if (depth == 16) {
             for (std::size_t x = 0; x < w; ++x) {
                 out[3 * x] = high8(in, 3 * x + 2);

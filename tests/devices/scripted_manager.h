@@ -55,6 +55,10 @@ struct ScriptedManager {
     std::optional<Call> throwOn;
     // How long the source lookup takes (a slow network backend).
     std::chrono::milliseconds lookupTime{0};
+    // Called as each MSG_ENABLEDS arrives, before it is answered with enableRc (which it may
+    // change): a test starts the source's scan from here, through the event queue as a real
+    // source does.
+    std::function<void()> enabling;
 
     // Recorded.
     std::vector<Call> calls;
@@ -133,6 +137,9 @@ struct ScriptedManager {
         case DAT_IDENTITY:
             return identityCall(msg, static_cast<TW_IDENTITY*>(data));
         case DAT_USERINTERFACE:
+            if (msg == MSG_ENABLEDS && enabling) {
+                enabling();
+            }
             return msg == MSG_ENABLEDS ? enableRc : TWRC_SUCCESS;
         case DAT_EVENT: {
             auto* event = static_cast<TW_EVENT*>(data);
