@@ -431,6 +431,82 @@ TEST_F(SaneScanTest, ScanThatEndsAtOnceThenCloseExitsQuickly) {
     }
 }
 
+// A scanner shared by saned on this machine, reached through SANE's net backend as a network
+// scanner would be. Each test process takes a loopback address of its own (all of 127/8 is
+// loopback, and the net backend takes no port), and stops only the saned it started.
+class NetworkScannerTest : public SaneScanTest {
+protected:
+    void SetUp() override {
+        address_ = "127.0.0." + std::to_string(2 + getpid() % 250);
+        const std::string source = std::string(VANTREL_TEST_SOURCE_DIR) + "/sane";
+        std::filesystem::create_directories(folder_ / "server");
+        std::filesystem::create_directories(folder_ / "client");
+        folder_.write("server/dll.conf", "test\n");
+        std::filesystem::copy_file(source + "/test.conf", folder_ / "server/test.conf");
+        folder_.write("server/saned.conf", "127.0.0.0/8\n");
+        folder_.write("client/dll.conf", "net\n");
+        folder_.write("client/net.conf", address_ + "\n");
+        auto env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"SANE_CONFIG_DIR"_s, QString::fromStdString((folder_ / "server").string()));
+        saned_.setProcessEnvironment(env);
+        saned_.start(u"saned"_s, {u"-l"_s, u"-e"_s, u"-b"_s, QString::fromStdString(address_),
+                                  u"-p"_s, u"6566"_s});
+        ASSERT_TRUE(saned_.waitForStarted()) << "saned (Debian's sane-utils) is needed";
+        ASSERT_TRUE(QTest::qWaitFor([&] { return listening(); }, 10000)) << "saned not listening";
+        setenv("SANE_CONFIG_DIR", (folder_ / "client").c_str(), 1);
+        configured_ = true;
+    }
+    void TearDown() override {
+        saned_.kill();
+        saned_.waitForFinished();
+    }
+
+    bool listening() const {
+        QProcess probe; // bash's /dev/tcp: no client library needed
+        probe.start(u"bash"_s,
+                    {u"-c"_s, QString::fromStdString("exec 3<>/dev/tcp/" + address_ + "/6566")});
+        return probe.waitForFinished(2000) && probe.exitCode() == 0;
+    }
+
+    QByteArray networkScanimage(const QStringList& arguments) {
+        QProcess process;
+        auto env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"SANE_CONFIG_DIR"_s, QString::fromStdString((folder_ / "client").string()));
+        process.setProcessEnvironment(env);
+        process.start(u"scanimage"_s, arguments);
+        EXPECT_TRUE(process.waitForFinished(kWaitMs));
+        return process.readAllStandardOutput();
+    }
+
+    Sandbox folder_;
+    std::string address_;
+    QProcess saned_;
+};
+
+TEST_F(NetworkScannerTest, ListedWithItsHostAndScansAsScanimageDoes) {
+    ASSERT_TRUE(control().Initialize());
+    ASSERT_EQ(control().SourceCount(), 2);
+    ASSERT_TRUE(control().setSourceIndex(0));
+    const std::string name = control().SourceName();
+    EXPECT_NE(name.find(address_), std::string::npos) << name;
+    EXPECT_NE(name.find("test:0"), std::string::npos) << name;
+    EXPECT_LE(name.size(), 32u);
+    ASSERT_TRUE(control().setSourceIndex(1));
+    EXPECT_NE(control().SourceName(), name);
+
+    ASSERT_TRUE(scan(0, 300, 2)); // A4 colour, 300 dpi
+    ASSERT_EQ(events_.pages.size(), 1u);
+    EXPECT_EQ(ends_.back().reason, AcquisitionEnd::Reason::Completed);
+    const Image expected = parsePnm(networkScanimage(
+        {u"-d"_s, QString::fromStdString("net:" + address_ + ":test:0"), u"--format=pnm"_s,
+         u"--mode"_s, u"Color"_s, u"--resolution"_s, u"300"_s}));
+    const Image actual = decodeBmp(events_.pages[0]);
+    ASSERT_GT(expected.width, 2000);
+    EXPECT_EQ(actual.width, expected.width);
+    EXPECT_EQ(actual.height, expected.height);
+    EXPECT_TRUE(actual.pixels == expected.pixels) << "pixels differ from scanimage's";
+}
+
 // The manager's state machine answers calls out of sequence with a failure and TWCC_SEQERROR.
 class SourceManagerSequenceTest : public SaneScanTest {
 protected:
