@@ -24,7 +24,6 @@
 #include <memory>
 #include <mutex>
 #include <sys/mman.h>
-#include <sys/prctl.h>
 #include <thread>
 #include <unistd.h>
 
@@ -354,8 +353,9 @@ void Helper::closeDevice() {
 } // namespace vantrel::twain::helper
 
 int main() {
-    // Ends with the program, whatever the program's end was.
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    // No parent-death signal: it follows the thread that started us, and the program starts
+    // the helper from whichever thread first needs it. The program's end closes the socket,
+    // which ends the helper whatever its SANE call is doing.
     if (fcntl(3, F_GETFD) < 0) {
         return 2; // started by hand: there is no program to serve
     }

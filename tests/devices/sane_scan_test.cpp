@@ -18,6 +18,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <thread>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -348,6 +349,19 @@ INSTANTIATE_TEST_SUITE_P(Signals, HelperFaultTest, ::testing::Values(SIGKILL, SI
                              return std::string(row.param == SIGKILL ? "Crash" : "Stopped");
                          });
 
+TEST_F(SaneScanTest, TheHelperServesTheWholeProgramWhicheverThreadStartedIt) {
+    // The window reads the device list on a worker thread that ends right after.
+    control();
+    std::thread lookup([&] { control().Initialize(); });
+    lookup.join();
+    QTest::qWait(200);
+    const auto started = scannerHelpers();
+    ASSERT_EQ(started.size(), 1u);
+    ASSERT_TRUE(scan(0, 30, 1));
+    EXPECT_EQ(events_.pages.size(), 1u);
+    EXPECT_EQ(scannerHelpers(), started);
+}
+
 TEST_F(SaneScanTest, ASlowDriverIsNotMistakenForAHungOne) {
     // Each piece of the page comes late, for longer than the helper may go without answering
     // in all: the helper still answers, so the page arrives whole.
@@ -398,6 +412,59 @@ TEST_F(SaneScanTest, ScanThatEndsAtOnceThenClose_InChild) {
     std::printf("closing\n");
     std::fflush(stdout);
     control_.reset();
+}
+
+// Run in a child process by the test below: a scan in progress when the program is killed.
+TEST_F(SaneScanTest, KilledWhileScanning_InChild) {
+    if (!std::getenv("VANTREL_KILLED_CHILD")) {
+        GTEST_SKIP() << "run by TheHelperEndsWithAKilledProgram";
+    }
+    useConfig({{"read-delay", "true"}, {"read-delay-duration", "60000000"}});
+    ASSERT_TRUE(control().Initialize());
+    ASSERT_EQ(control().SelectSource(false, 0), 1);
+    ASSERT_TRUE(control().Acquire(false));
+    QTest::qWait(300);
+    const auto helpers = scannerHelpers();
+    ASSERT_EQ(helpers.size(), 1u);
+    std::printf("helper %d\n", helpers[0]);
+    std::fflush(stdout);
+    QTest::qWait(60000); // killed long before
+}
+
+// Whether a process is gone (a zombie that nobody reaps counts as gone).
+bool processGone(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) {
+        return true;
+    }
+    const auto close = line.rfind(')');
+    return close != std::string::npos && line.size() > close + 2 && line[close + 2] == 'Z';
+}
+
+TEST_F(SaneScanTest, TheHelperEndsWithAKilledProgram) {
+    QProcess child;
+    auto env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"VANTREL_KILLED_CHILD"_s, u"1"_s);
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(),
+                {u"--gtest_filter=SaneScanTest.KilledWhileScanning_InChild"_s});
+    ASSERT_TRUE(child.waitForStarted());
+    QByteArray output;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            output += child.readAllStandardOutput();
+            return output.contains("helper ") || child.state() == QProcess::NotRunning;
+        },
+        kWaitMs));
+    const auto at = output.indexOf("helper ");
+    ASSERT_GE(at, 0) << output.toStdString();
+    const pid_t helper = output.mid(at + 7).trimmed().toInt();
+    ASSERT_GT(helper, 0);
+    child.kill(); // SIGKILL: no destructor, no goodbye to the helper
+    child.waitForFinished();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return processGone(helper); }, 5000))
+        << "the helper outlived the program";
 }
 
 TEST_F(SaneScanTest, ScanThatEndsAtOnceThenCloseExitsQuickly) {
