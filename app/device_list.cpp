@@ -4,6 +4,7 @@
 #include "devices/twain_control.h"
 #include "ui/list_controls.h"
 #include "ui/window.h"
+#include "workflows/scan_workflow.h"
 
 #include <QEventLoop>
 #include <QMetaObject>
@@ -23,6 +24,11 @@ void DeviceList::bind() {
 }
 
 void DeviceList::OnRefreshClicked() {
+    // Looking the scanners up again while one scans would re-enumerate the source manager under
+    // the running acquisition; the user presses again once it has ended.
+    if (workflows::refuseWhileScannerInUse()) {
+        return;
+    }
     RefreshDeviceList();
 }
 

@@ -25,6 +25,7 @@ public:
     // Binds OnRefreshClicked to the click of 按钮1.
     void bind();
 
+    // Refreshes, unless a scan or copy is using the scanner: then the user is told to wait.
     void OnRefreshClicked();
     void RefreshDeviceList();
 

@@ -26,8 +26,24 @@ constexpr const char* kNoDevice = "请先 【刷新】 设备，并选择设备"
 constexpr const char* kContinue = "是否继续扫描";
 constexpr const char* kSecondSide = "准备好复印第二面后请点击【确定】";
 constexpr const char* kDrawingIn = "正在画入图片";
+constexpr const char* kScannerInUse = "正在扫描，请稍候";
+constexpr const char* kDriverLost = "扫描仪驱动程序没有响应，请重试";
+
+// The toolbar commands that configure and enable the scanner.
+bool usesScanner(int index) {
+    return index == 0 || index == 1 || index == 2 || index == 4 || index == 5;
+}
 
 } // namespace
+
+bool refuseWhileScannerInUse() {
+    if (!workflowState().scannerInUse()) {
+        return false;
+    }
+    platform::dialogs().showMessage(
+        {.text = kScannerInUse, .icon = platform::MessageIcon::Information});
+    return true;
+}
 
 ScanWorkflow::ScanWorkflow(ui::Window& window, devices::TwainControl& scanner,
                            PictureOutput& output, CopyPrinter* printer)
@@ -66,6 +82,12 @@ void ScanWorkflow::OnToolbarClick(int index) {
         return;
     default:
         break;
+    }
+    // A press that arrives while a scan runs (the waits for a page process window messages) would
+    // rewrite the scanner's settings mid-scan, fail to enable it, and end the running command as
+    // if its page never came.
+    if (usesScanner(index) && refuseWhileScannerInUse()) {
+        return;
     }
     if (window_.control<ui::DropDownList>(control::kDeviceList).selectedText().isEmpty()) {
         dialogs.showMessage({.text = kNoDevice, .icon = platform::MessageIcon::Error});
@@ -116,16 +138,31 @@ void ScanWorkflow::configureAndAcquire() {
         window_.control<ui::EditBox>(control::kResolutionBox).content().toStdString()));
     scanner_.setYResolution(scanner_.XResolution());
     scanner_.setPixelType(modes.itemValueAt(modes.selection()));
-    workflowState().acquisitionEndedWithoutPage = false;
+    auto& state = workflowState();
+    state.acquisitionEndedWithoutPage = false;
+    // Counted before the call, so that an end reported from inside Acquire finds it counted.
+    ++state.acquisitionsRunning;
     // An acquisition that cannot even start will report nothing later: end its waits now.
     if (!scanner_.Acquire(false)) {
+        --state.acquisitionsRunning;
         acquisitionEndedWithoutPage();
     }
 }
 
 void ScanWorkflow::OnAcquisitionEnded(const devices::AcquisitionEnd& end) {
+    auto& state = workflowState();
+    // Never below zero: an end report the workflows did not count (an acquisition started
+    // elsewhere) must not leave the count short of a later command's running scan.
+    if (state.acquisitionsRunning > 0) {
+        --state.acquisitionsRunning;
+    }
     if (end.pages == 0) {
         acquisitionEndedWithoutPage();
+    }
+    if (end.driverLost) {
+        // The scanner's driver crashed or hung and was ended; the next scan starts it afresh.
+        platform::dialogs().showMessage(
+            {.text = kDriverLost, .icon = platform::MessageIcon::Error});
     }
 }
 

@@ -29,6 +29,11 @@ protected:
     ~CopyPrinter() = default;
 };
 
+// One command at a time: while the scanner is in use (WorkflowState::scannerInUse), says so to the
+// user and returns true; the caller then leaves the scanner alone. The running command is not
+// disturbed and goes on to its end.
+bool refuseWhileScannerInUse();
+
 class ScanWorkflow {
 public:
     ScanWorkflow(ui::Window& window, devices::TwainControl& scanner, PictureOutput& output,
@@ -45,7 +50,8 @@ public:
     void OnAcquisitionEnded(const devices::AcquisitionEnd& end);
 
 private:
-    // Steps 2 to 6 of StartScan: the chosen source, resolution and pixel type, then Acquire.
+    // Steps 2 to 6 of StartScan: the chosen source, resolution and pixel type, then Acquire. The
+    // acquisition counts as running until its end report (or at once ends, when Acquire fails).
     void configureAndAcquire();
     void acquisitionEndedWithoutPage();
     void continuousLoop(bool twoSided);

@@ -1,6 +1,7 @@
 // The copy commands on the real main window: a normal copy prints the page at once in the
-// orientation of its shape, an ID-card copy asks for the second side and prints both on one sheet,
-// a cancelled print dialog prints nothing, and a scan that never arrives ends the copy.
+// orientation of its shape (even when it is pressed again while its page is still scanning), an
+// ID-card copy asks for the second side and prints both on one sheet, a cancelled print dialog
+// prints nothing, and a scan that never arrives ends the copy.
 
 #include "tests/devices/print_test_support.h"
 #include "tests/workflows/bmp_fixture.h"
@@ -68,6 +69,23 @@ TEST_F(CopyWorkflowTest, WidePageIsCopiedInLandscape) {
     EXPECT_EQ(printDialogs_.records[0].orientation, QPageLayout::Landscape);
     const QSizeF size = pdfPageSize(pdf);
     EXPECT_GT(size.width(), size.height());
+}
+
+TEST_F(CopyWorkflowTest, CopyPressedAgainWhileItsScanRunsIsRefusedAndTheFirstStillPrints) {
+    startWithSane();
+    const auto pdf = printToFile("copy.pdf");
+    main_->scanWorkflow().OnToolbarClick(1);
+    main_->scanWorkflow().OnToolbarClick(1); // before the first copy's page has come
+    ASSERT_TRUE(waitForFile(pdf));
+    EXPECT_EQ(pdfInfo(pdf)[u"Pages"_s], u"1"_s);
+    const auto messages = dialogs_.messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "正在扫描，请稍候");
+    EXPECT_EQ(messages[0].icon, platform::MessageIcon::Information);
+    EXPECT_EQ(printDialogs_.records.size(), 1u);
+    EXPECT_EQ(dialogs_.beeps(), 1);
+    ASSERT_TRUE(QTest::qWaitFor([] { return !workflows::workflowState().scannerInUse(); }, 20000));
+    EXPECT_FALSE(workflows::workflowState().copyPending);
 }
 
 TEST_F(CopyWorkflowTest, CancelledPrintDialogPrintsNothingAndKeepsThePreview) {
