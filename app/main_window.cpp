@@ -2,6 +2,7 @@
 
 #include "app/main_window_definition.h"
 #include "devices/twain_control.h"
+#include "platform/page_memory.h"
 #include "ui/window.h"
 
 namespace vantrel::app {
@@ -32,6 +33,7 @@ MainWindow::MainWindow(ProgramPaths paths, std::unique_ptr<devices::ManagerLibra
     , optionHandlers_(*window_, pictureOutput_)
     , deviceList_(*window_, settings_, *scanner_)
     , scanWorkflow_(*window_, *scanner_, pictureOutput_, &copyPrinter_) {
+    platform::keepPageMemory();
     settingsHandlers_.bind();
     optionHandlers_.bind();
     deviceList_.bind();
