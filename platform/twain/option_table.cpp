@@ -13,6 +13,19 @@ bool isNumber(const OptionInfo& o) {
 
 } // namespace
 
+void OptionValue::write(helper::MessageWriter& out) const {
+    out.text(name).u8(isText ? 1 : 0).f64(number).text(text);
+}
+
+OptionValue OptionValue::read(helper::MessageReader& in) {
+    OptionValue value;
+    value.name = in.text();
+    value.isText = in.u8() != 0;
+    value.number = in.f64();
+    value.text = in.text();
+    return value;
+}
+
 const OptionInfo* OptionTable::find(const std::string& name) const {
     for (const OptionInfo& o : options_) {
         if (o.name == name) {

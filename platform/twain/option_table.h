@@ -13,6 +13,20 @@
 
 namespace vantrel::twain {
 
+// How a device took a value: as asked, as the nearest value it can do, or not at all.
+enum class SetResult : std::uint8_t { Done, Inexact, Refused };
+
+// One value for one option, as SetOption carries it.
+struct OptionValue {
+    std::string name;
+    bool isText = false;
+    double number = 0;
+    std::string text;
+
+    void write(helper::MessageWriter& out) const;
+    static OptionValue read(helper::MessageReader& in);
+};
+
 struct OptionInfo {
     enum class Type : std::uint8_t { Bool, Int, Fixed, String, Other };
     enum class Unit : std::uint8_t { None, Pixel, Millimetre, Dpi, Other };

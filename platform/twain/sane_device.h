@@ -17,8 +17,6 @@
 
 namespace vantrel::twain {
 
-enum class SetResult { Done, Inexact, Refused };
-
 class SaneDevice {
 public:
     explicit SaneDevice(SANE_Handle handle)

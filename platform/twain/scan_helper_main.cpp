@@ -225,17 +225,15 @@ void Helper::open(const Message& request) {
 
 void Helper::setOption(const Message& request) {
     MessageReader in(request.payload);
-    const std::string name = in.text();
-    const bool isText = in.u8() != 0;
-    const double number = in.f64();
-    const std::string text = in.text();
+    const OptionValue value = OptionValue::read(in);
     MessageWriter out;
     if (!device_ || !in.ok()) {
         out.u8(static_cast<std::uint8_t>(SetResult::Refused));
         OptionTable().write(out);
     } else {
-        const SetResult result = isText ? device_->setText(name.c_str(), text)
-                                        : device_->setNumber(name.c_str(), number);
+        const SetResult result = value.isText
+                                     ? device_->setText(value.name.c_str(), value.text)
+                                     : device_->setNumber(value.name.c_str(), value.number);
         out.u8(static_cast<std::uint8_t>(result));
         device_->table().write(out);
     }

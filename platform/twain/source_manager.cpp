@@ -441,7 +441,7 @@ bool SourceManager::requireOpen() {
     sendOpen();
     for (const OptionValue& value : applied_) {
         MessageWriter out;
-        out.text(value.name).u8(value.isText ? 1 : 0).f64(value.number).text(value.text);
+        value.write(out);
         link_->send(Kind::SetOption, out.take());
     }
     return true;
@@ -502,10 +502,9 @@ const OptionTable* SourceManager::table(std::chrono::milliseconds limit) {
     return table_ ? &*table_ : nullptr;
 }
 
-SourceManager::SetResult SourceManager::setOption(const OptionValue& value,
-                                                  std::chrono::milliseconds limit) {
+SetResult SourceManager::setOption(const OptionValue& value, std::chrono::milliseconds limit) {
     MessageWriter out;
-    out.text(value.name).u8(value.isText ? 1 : 0).f64(value.number).text(value.text);
+    value.write(out);
     applied_.push_back(value);
     const auto answer = link_->request(Kind::SetOption, out.take(), limit);
     std::lock_guard lock(eventMutex_);
@@ -531,11 +530,9 @@ SourceManager::SetResult SourceManager::setOption(const OptionValue& value,
 
 ReceivedScan SourceManager::runScan() {
     ReceivedScan failed;
-    std::uint64_t losses;
     {
         std::lock_guard lock(eventMutex_);
         events_.clear();
-        losses = helperLosses_;
     }
     // While the source is enabled no DSM_Entry call changes the open source or its settings,
     // so this thread reads them without mutex_ (which the caller of stopScan holds).
@@ -544,6 +541,7 @@ ReceivedScan SourceManager::runScan() {
         failed.helperLost = true;
         return failed;
     }
+    std::uint64_t losses = 0; // helpers lost before this scan's own
     {
         std::unique_lock events(eventMutex_);
         losses = helperLosses_;

@@ -65,14 +65,6 @@ private:
         std::string name; // SANE device name
         TW_IDENTITY identity{};
     };
-    // A value for one option, kept so that a new helper can be brought to the same settings.
-    struct OptionValue {
-        std::string name;
-        bool isText = false;
-        double number = 0;
-        std::string text;
-    };
-    enum class SetResult : std::uint8_t { Done, Inexact, Refused };
 
     SourceManager();
     TW_UINT16 fail(TW_UINT16 condition, bool forSource);
@@ -118,9 +110,9 @@ private:
     std::map<std::string, TW_UINT32> ids_; // stable Ids by device name
     std::size_t next_ = 0;
     TW_IDENTITY openIdentity_{};
-    std::string openName_;                                    // the open source's SANE device name
-    std::uint64_t openedIn_ = 0; // the helper generation asked to open it, 0 for none
-    std::vector<OptionValue> applied_;                        // since the open, in order
+    std::string openName_;             // the open source's SANE device name
+    std::uint64_t openedIn_ = 0;       // the helper generation asked to open it, 0 for none
+    std::vector<OptionValue> applied_; // since the open, in order
     std::vector<std::pair<TW_UINT16, TW_ONEVALUE>> deferred_; // set before the options came
 
     // What the helper sends on its own; guarded by eventMutex_ (the helper's reading thread
