@@ -28,12 +28,13 @@ export TMPDIR=$state/tmp
 mkdir -p "$TMPDIR"
 
 # Sets cpu_now to the CPU time (user + system) that this shell's finished children used, in
-# whole seconds. `times` must run in this shell itself: in a pipeline or a $(...) it would
-# report a subshell, which has no children of its own.
+# whole seconds. The scratch file is per shell, so two soaks may share a state dir. `times` must
+# run in this shell itself: in a pipeline or a $(...) it would report a subshell, which has no
+# children of its own.
 cpu_now=0
 read_cpu() {
-  times >"$state/.times"
-  cpu_now=$(tail -1 "$state/.times" |
+  times >"$state/.times.$$"
+  cpu_now=$(tail -1 "$state/.times.$$" |
     awk '{ for (i = 1; i <= 2; i++) { split($i, p, /[ms]/); s += p[1] * 60 + p[2] } } END { printf "%d", s }')
 }
 
