@@ -11,6 +11,27 @@ namespace vantrel::devices {
 
 namespace {
 
+// The source's condition code for a closed acquisition, as the program tells it to the user.
+AcquisitionEnd::Fault faultFor(TW_UINT16 condition) {
+    using Fault = AcquisitionEnd::Fault;
+    switch (condition) {
+    case TWCC_SUCCESS:
+        return Fault::None;
+    case TWCC_SCANCANCELLED:
+        return Fault::Cancelled;
+    case TWCC_NOMEDIA:
+        return Fault::NoPaper;
+    case TWCC_PAPERJAM:
+        return Fault::PaperJam;
+    case TWCC_INTERLOCK:
+        return Fault::CoverOpen;
+    case TWCC_DRIVERLOST:
+        return Fault::DriverLost;
+    default:
+        return Fault::DeviceError;
+    }
+}
+
 void copyText(TW_STR32& field, const char* text) {
     std::memset(field, 0, sizeof field);
     std::strncpy(field, text, sizeof field - 1);
@@ -412,7 +433,7 @@ void TwainSession::forwardMessage(VantrelMessageTarget* window, std::uint32_t me
         if (acquisitionOpen_) {
             acquisitionOpen_ = false;
             report(AcquisitionEnd::Reason::ClosedBySource, acquisitionPages_,
-                   why.ConditionCode == TWCC_DRIVERLOST);
+                   faultFor(why.ConditionCode));
         }
         break;
     }
@@ -500,10 +521,9 @@ std::optional<PageCopy> TwainSession::takePage() {
     return page;
 }
 
-void TwainSession::report(AcquisitionEnd::Reason reason, int pages, bool driverLost) {
+void TwainSession::report(AcquisitionEnd::Reason reason, int pages, AcquisitionEnd::Fault fault) {
     if (acquisitionEnded_) {
-        acquisitionEnded_(
-            AcquisitionEnd{.reason = reason, .pages = pages, .driverLost = driverLost});
+        acquisitionEnded_(AcquisitionEnd{.reason = reason, .pages = pages, .fault = fault});
     }
 }
 

@@ -32,9 +32,17 @@ struct AcquisitionEnd {
     };
     Reason reason = Reason::Completed;
     int pages = 0; // pages delivered through PictureAcquired during the acquisition
-    // The scanner's driver crashed, hung or stopped answering (ClosedBySource): the next scan
-    // starts it afresh.
-    bool driverLost = false;
+    // What the scanner said about an acquisition it closed (ClosedBySource).
+    enum class Fault {
+        None,
+        Cancelled,   // cancelled at the device
+        NoPaper,     // the feeder or the glass holds no document
+        PaperJam,    // the paper jammed
+        CoverOpen,   // the cover or a door is open
+        DeviceError, // any other failure of the device
+        DriverLost, // the driver crashed, hung or stopped answering; the next scan starts it afresh
+    };
+    Fault fault = Fault::None;
 };
 
 class TwainSession {
@@ -90,7 +98,8 @@ private:
     bool openSource();
     void closeSource();
     void transferLoop();
-    void report(AcquisitionEnd::Reason reason, int pages, bool driverLost = false);
+    void report(AcquisitionEnd::Reason reason, int pages,
+                AcquisitionEnd::Fault fault = AcquisitionEnd::Fault::None);
 
     std::unique_ptr<ManagerLibrary> library_;
     std::function<void()> sendPictureReady_;

@@ -3,7 +3,6 @@
 #include "imaging/converter.h"
 #include "platform/desktop.h"
 #include "platform/dialogs.h"
-#include "platform/scratch_file.h"
 #include "ui/container_controls.h"
 #include "ui/list_controls.h"
 #include "ui/range_controls.h"
@@ -12,6 +11,7 @@
 #include "workflows/control_names.h"
 #include "workflows/file_stem.h"
 #include "workflows/panel.h"
+#include "workflows/save_job.h"
 #include "workflows/waits.h"
 #include "workflows/workflow_state.h"
 
@@ -63,8 +63,7 @@ std::optional<std::string> folderProblem(const std::string& folder) {
 
 // Why a conversion into `folder` failed, from the system error behind it, when it says more
 // than the code.
-std::string conversionProblem(int result, const std::string& folder) {
-    const int error = imaging::lastConversionErrno();
+std::string conversionProblem(int result, int error, const std::string& folder) {
     if (error == ENOSPC || error == EDQUOT || error == EFBIG) {
         return result == imaging::kSourceUnreadable ? kTemporaryFull : kDiskFull + folder;
     }
@@ -83,82 +82,76 @@ void tellFailure(int code, const std::string& reason) {
 
 } // namespace
 
-void PictureOutput::SaveScannedPage() {
+bool PictureOutput::SaveScannedPage() {
     auto& state = workflowState();
     waitWhileSet(state.scanPending);
     if (state.acquisitionEndedWithoutPage) {
-        return;
+        return false;
     }
-    save(Kind::Scanned);
+    return save(Kind::Scanned);
 }
 
-void PictureOutput::SaveCurrentPicture() {
-    save(Kind::Current);
+bool PictureOutput::SaveCurrentPicture() {
+    return save(Kind::Current);
 }
 
-void PictureOutput::save(Kind kind) {
+bool PictureOutput::save(Kind kind) {
     const std::string stem = MakeFileStem(localNow());
+    SaveRequest request;
     // Shared with the thumbnail when it already shows the panel as it is (a scanned page).
-    auto content = previewSurface(window_).sharedPicture();
-
-    // A temporary file that could not be written must not be converted: it may still hold an
-    // earlier page, which would then be saved under the new name and reported as a success.
-    const bool written = platform::rewriteScratchFile(
-        temporaryPicture_,
-        std::string_view(reinterpret_cast<const char*>(content->data()), content->size()));
-    // The conversion reads the temporary file, not these bytes: a scanned page's thumbnail takes
-    // them now, and this function lets them go, so a large page is not held twice while it is
-    // encoded.
-    if (kind == Kind::Scanned) {
-        window_.control<ui::PictureBox>(control::kThumbnail).setPicture(content);
-    }
-    content.reset();
+    request.content = previewSurface(window_).sharedPicture();
+    request.scratch = temporaryPicture_;
+    // A scanned page's thumbnail shows the panel once the save has ended.
+    const auto thumbnail = kind == Kind::Scanned ? request.content : nullptr;
 
     const int format = window_.control<ui::DropDownList>(control::kFormatList).selection();
-    if (format < 0 || format >= static_cast<int>(kExtensions.size())) {
-        return;
-    }
     const std::string folder =
         window_.control<ui::EditBox>(control::kSaveFolderBox).content().toStdString();
     // Nothing is written anywhere else instead: an empty folder is not the current or the root
     // folder.
-    if (const auto problem = folderProblem(folder)) {
+    const auto problem = folderProblem(folder);
+    std::string extension;
+    if (format >= 0 && format < static_cast<int>(kExtensions.size())) {
+        extension = kExtensions[static_cast<std::size_t>(format)];
+        request.format = static_cast<SaveFormat>(format);
+        request.quality = window_.control<ui::Slider>(control::kQualitySlider).position() * 10;
+        request.convert = !problem;
+        // The name is taken only when the file is complete, and only if no file has it by then.
+        request.target = imaging::ConvertTarget::newFile([folder, stem, extension](int attempt) {
+            return savedPictureName(folder, stem, extension, attempt).string();
+        });
+    }
+    const SaveOutcome outcome = runSave(window_, std::move(request));
+
+    bool saved = false;
+    if (extension.empty()) {
+        // No format chosen: only the temporary file is written, and nothing is said.
+    } else if (problem) {
         tellFailure(imaging::kTargetNotWritten, *problem);
-        return;
-    }
-    if (!written) {
+    } else if (!outcome.written) {
+        // A temporary file that could not be written is not converted: it may still hold an
+        // earlier page, which would then be saved under the new name and reported as a success.
         tellFailure(imaging::kTargetNotWritten, kScratchNotWritten + temporaryPicture_.string());
-        return;
+    } else if (outcome.result != imaging::kConvertOk) {
+        tellFailure(outcome.result, conversionProblem(outcome.result, outcome.error, folder));
+    } else {
+        const std::filesystem::path path = outcome.path;
+        const bool say = !workflowState().continuousMode;
+        // A scanned page is reported, then listed; the manual save lists, then reports.
+        if (say && kind == Kind::Scanned) {
+            tell(kSaved + path.filename().string());
+        }
+        auto& list = window_.control<ui::ListView>(control::kSavedFilesList);
+        list.addRow({QString::number(list.rowCount() + 1), QString::fromStdString(path.string())});
+        if (say && kind == Kind::Current) {
+            tell(kSaved + path.filename().string());
+        }
+        saved = true;
     }
-    const std::string extension = kExtensions[static_cast<std::size_t>(format)];
-    // The name is taken only when the file is complete, and only if no file has it by then.
-    auto target = imaging::ConvertTarget::newFile(
-        [&](int attempt) { return savedPictureName(folder, stem, extension, attempt).string(); });
-    const std::string source = temporaryPicture_.string();
-    int result = imaging::kTargetNotWritten;
-    switch (format) {
-    case 0:
-        result = imaging::toJpeg(
-            source, target, false,
-            window_.control<ui::Slider>(control::kQualitySlider).position() * 10, true, 0);
-        break;
-    case 1:
-        result = imaging::toBmp(source, target);
-        break;
-    default:
-        result = imaging::toPng(source, target, 24);
-        break;
+    if (thumbnail) {
+        window_.control<ui::PictureBox>(control::kThumbnail).setPicture(thumbnail);
     }
-    if (result != imaging::kConvertOk) {
-        tellFailure(result, conversionProblem(result, folder));
-        return;
-    }
-    const std::filesystem::path saved = target.path();
-    auto& list = window_.control<ui::ListView>(control::kSavedFilesList);
-    list.addRow({QString::number(list.rowCount() + 1), QString::fromStdString(saved.string())});
-    if (!workflowState().continuousMode) {
-        tell(kSaved + saved.filename().string());
-    }
+    return saved;
 }
 
 void OpenSaveFolder(ui::Window& window) {

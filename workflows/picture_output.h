@@ -18,16 +18,16 @@ public:
         , temporaryPicture_(std::move(temporaryPicture)) {}
 
     // After a scan of a continuous loop: waits for the pending scan, saves, and shows the panel in
-    // the thumbnail. Saves nothing when the scan ended without a page.
-    void SaveScannedPage();
+    // the thumbnail. Saves nothing when the scan ended without a page. True when a file was saved.
+    bool SaveScannedPage();
     // The manual save: at once, without touching the thumbnail.
-    void SaveCurrentPicture();
+    bool SaveCurrentPicture();
 
     const std::filesystem::path& temporaryPicture() const { return temporaryPicture_; }
 
 private:
     enum class Kind { Scanned, Current };
-    void save(Kind kind);
+    bool save(Kind kind);
 
     ui::Window& window_;
     std::filesystem::path temporaryPicture_;

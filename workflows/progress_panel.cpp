@@ -46,6 +46,13 @@ void ProgressPanel::setText(const char* text) {
     percentLabel().setCaption(QString::fromUtf8(text));
 }
 
+void ProgressPanel::setPercent(std::int64_t percent) {
+    if (percent != shownPercent_) {
+        shownPercent_ = percent;
+        percentLabel().setCaption(QString::number(percent) + QLatin1Char('%'));
+    }
+}
+
 void ProgressPanel::hide() {
     window_.control<ui::PictureBox>(control::kProgressPanel).hide();
 }

@@ -1,7 +1,7 @@
 #pragma once
 // The progress panel 图片框3 shown during a near-colour pass: the percentage in 标签11 after every
 // column, and the window's messages processed once per column so that the spinner keeps moving
-// and the window stays responsive.
+// and the window stays responsive. A save that takes long shows it too, with its own percentage.
 
 #include "workflows/near_colour.h"
 
@@ -24,6 +24,8 @@ public:
 
     // The panel's label, for the text shown after the pass ("正在画入图片").
     void setText(const char* text);
+    // Shows `percent` followed by "%" (for work that is not a pass over columns).
+    void setPercent(std::int64_t percent);
     void hide();
 
 private:

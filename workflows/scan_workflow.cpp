@@ -5,6 +5,7 @@
 #include "platform/dialogs.h"
 #include "platform/text_number.h"
 #include "ui/button_controls.h"
+#include "ui/command_lock.h"
 #include "ui/list_controls.h"
 #include "ui/text_controls.h"
 #include "ui/window.h"
@@ -28,10 +29,47 @@ constexpr const char* kSecondSide = "准备好复印第二面后请点击【确�
 constexpr const char* kDrawingIn = "正在画入图片";
 constexpr const char* kScannerInUse = "正在扫描，请稍候";
 constexpr const char* kDriverLost = "扫描仪驱动程序没有响应，请重试";
+constexpr const char* kScanNotDone = "扫描没有完成：";
+constexpr const char* kContinuousStopped = "连续扫描已停止：";
+constexpr const char* kFilesSaved = "本次已保存 %1 个文件。";
+constexpr const char* kCannotStart = "扫描仪无法开始扫描";
+constexpr const char* kCancelled = "扫描已取消";
 
 // The toolbar commands that configure and enable the scanner.
 bool usesScanner(int index) {
     return index == 0 || index == 1 || index == 2 || index == 4 || index == 5;
+}
+
+// Why an acquisition ended without a page, in the user's words.
+const char* stopReason(const devices::AcquisitionEnd& end) {
+    using Fault = devices::AcquisitionEnd::Fault;
+    using Reason = devices::AcquisitionEnd::Reason;
+    switch (end.fault) {
+    case Fault::Cancelled:
+        return kCancelled;
+    case Fault::NoPaper:
+        return "扫描仪中没有放纸";
+    case Fault::PaperJam:
+        return "扫描仪卡纸";
+    case Fault::CoverOpen:
+        return "扫描仪的盖板没有合上";
+    case Fault::DriverLost:
+        return "扫描仪驱动程序没有响应";
+    case Fault::DeviceError:
+        return "扫描仪出错";
+    case Fault::None:
+        break;
+    }
+    switch (end.reason) {
+    case Reason::Cancelled:
+    case Reason::Abandoned:
+    case Reason::ClosedBySource: // without an error: its user closed it
+        return kCancelled;
+    case Reason::Completed:
+        return "扫描仪没有送来图片";
+    default:
+        return "扫描仪出错";
+    }
 }
 
 } // namespace
@@ -146,6 +184,7 @@ void ScanWorkflow::configureAndAcquire() {
     if (!scanner_.Acquire(false)) {
         --state.acquisitionsRunning;
         acquisitionEndedWithoutPage();
+        state.scanStopReason = kCannotStart;
     }
 }
 
@@ -156,13 +195,23 @@ void ScanWorkflow::OnAcquisitionEnded(const devices::AcquisitionEnd& end) {
     if (state.acquisitionsRunning > 0) {
         --state.acquisitionsRunning;
     }
-    if (end.pages == 0) {
-        acquisitionEndedWithoutPage();
+    if (end.pages > 0) {
+        return;
     }
-    if (end.driverLost) {
+    acquisitionEndedWithoutPage();
+    state.scanStopReason = stopReason(end);
+    // A continuous run says why it stopped when it ends; anything else says it now, unless the
+    // user cancelled.
+    if (state.continuousMode) {
+        return;
+    }
+    if (end.fault == devices::AcquisitionEnd::Fault::DriverLost) {
         // The scanner's driver crashed or hung and was ended; the next scan starts it afresh.
         platform::dialogs().showMessage(
             {.text = kDriverLost, .icon = platform::MessageIcon::Error});
+    } else if (state.scanStopReason != kCancelled) {
+        platform::dialogs().showMessage({.text = std::string(kScanNotDone) + state.scanStopReason,
+                                         .icon = platform::MessageIcon::Error});
     }
 }
 
@@ -245,21 +294,31 @@ void ScanWorkflow::continuousLoop(bool twoSided) {
     auto& state = workflowState();
     state.continuousMode = true;
     state.continuousTwoSided = twoSided;
+    int saved = 0;
     while (platform::dialogs().showMessage({.text = kContinue,
                                             .buttons = platform::MessageButtons::OkCancel,
                                             .icon = platform::MessageIcon::Information}) ==
            platform::DialogAnswer::Ok) {
-        window_.setEnabled(false);
-        state.scanPending = true;
-        if (twoSided) {
-            ScanTwoSidesIntoOne();
-        } else {
-            StartScan();
+        {
+            // The commands wait for the cycle; the preview and the progress stay readable.
+            const ui::CommandLock lock(window_);
+            state.scanPending = true;
+            if (twoSided) {
+                ScanTwoSidesIntoOne();
+            } else {
+                StartScan();
+            }
+            saved += output_.SaveScannedPage() ? 1 : 0;
         }
-        output_.SaveScannedPage();
-        window_.setEnabled(true);
-        // A scan that ended without a page (cancelled, failed) ends the loop.
+        // A scan that ended without a page (cancelled, failed) ends the loop, saying why and
+        // what this run has kept.
         if (state.acquisitionEndedWithoutPage) {
+            const bool cancelled = state.scanStopReason == kCancelled;
+            platform::dialogs().showMessage(
+                {.text = kContinuousStopped + state.scanStopReason + "\n" +
+                         QString::fromUtf8(kFilesSaved).arg(saved).toStdString(),
+                 .icon = cancelled ? platform::MessageIcon::Information
+                                   : platform::MessageIcon::Warning});
             break;
         }
     }

@@ -4,6 +4,7 @@
 // reached through workflowState(); every item starts cleared.
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace vantrel::workflows {
@@ -19,6 +20,8 @@ struct WorkflowState {
     // The last acquisition ended without delivering a page (cancelled, failed, closed by the
     // source): the waits that depended on it have ended and that cycle draws and saves nothing.
     bool acquisitionEndedWithoutPage = false;
+    // Why it ended so, in the words shown to the user ("扫描仪卡纸").
+    std::string scanStopReason;
     // Acquisitions the workflows started whose end the scanner component has not reported yet.
     // An ID-card copy holds two at once: the first side's ends only after its page handler, which
     // waits for the second side and prints both, returns.

@@ -2,6 +2,7 @@
 
 #include "platform/twain/capability_containers.h"
 #include "platform/twain/sane_modes.h"
+#include "platform/twain/scan_conditions.h"
 #include "platform/twain/source_names.h"
 #include "platform/twain/twain_handle.h"
 
@@ -381,7 +382,7 @@ TW_UINT16 SourceManager::processEvent(TW_EVENT* event) {
         event->TWMessage = MSG_XFERREADY;
     } else {
         // The reason stays readable through DAT_STATUS.
-        sourceCondition_ = outcome_.helperLost ? TWCC_DRIVERLOST : TWCC_OPERATIONERROR;
+        sourceCondition_ = outcome_.helperLost ? TWCC_DRIVERLOST : outcome_.condition;
         event->TWMessage = MSG_CLOSEDSREQ;
     }
     return TWRC_DSEVENT;
@@ -586,7 +587,9 @@ ReceivedScan SourceManager::runScan() {
         events_.pop_front();
         MessageReader in(event.payload);
         if (event.kind == Kind::Start && event.number == start) {
-            ended = in.i32() != 0; // a start the helper refused sends no end
+            const std::int32_t status = in.i32();
+            ended = status != 0; // a start the helper refused sends no end
+            outcome.condition = conditionForScanStatus(status);
         } else if (event.kind == Kind::Page && outcome.status != ReceivedScan::Status::Page) {
             lock.unlock();
             outcome = adoptPage(event);
@@ -595,6 +598,10 @@ ReceivedScan SourceManager::runScan() {
             lock.lock();
         } else if (event.kind == Kind::ScanEnded) {
             ended = true;
+            in.u8(); // the result: a page arrived before it, or it did not
+            if (outcome.status != ReceivedScan::Status::Page) {
+                outcome.condition = conditionForScanStatus(in.i32());
+            }
         } else if (event.fd >= 0) {
             ::close(event.fd);
         }
@@ -606,6 +613,7 @@ ReceivedScan SourceManager::runScan() {
         twHandleFree(outcome.dib);
         ReceivedScan cancelled;
         cancelled.status = ReceivedScan::Status::Cancelled;
+        cancelled.condition = TWCC_SCANCANCELLED;
         return cancelled;
     }
     return outcome;

@@ -38,6 +38,8 @@ struct ReceivedScan {
     TW_HANDLE dib = nullptr; // owned by the receiver when status is Page
     TW_IMAGEINFO info{};
     bool helperLost = false; // the scanner helper crashed, hung or stopped answering
+    // Why a scan without a page ended, as reported through DAT_STATUS.
+    TW_UINT16 condition = TWCC_OPERATIONERROR;
 };
 
 class SourceManager {

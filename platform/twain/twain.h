@@ -232,9 +232,14 @@ typedef struct {
 #define TWCC_CAPUNSUPPORTED 13
 #define TWCC_CAPBADOPERATION 14
 #define TWCC_CAPSEQERROR 15
+#define TWCC_PAPERJAM 20
+#define TWCC_INTERLOCK 24
+#define TWCC_NOMEDIA 29
 // Our own condition (above TWAIN's custom base): the scanner's driver crashed, hung or stopped
 // answering, and the acquisition was ended for it.
 #define TWCC_DRIVERLOST 0x8001
+// Our own condition: the scan was cancelled at the device (its cancel button, say).
+#define TWCC_SCANCANCELLED 0x8002
 
 // Container types.
 #define TWON_ARRAY 3

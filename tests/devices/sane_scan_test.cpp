@@ -281,16 +281,35 @@ TEST_P(SanePageTest, SameSizeAndPixelsAsScanimage) {
 INSTANTIATE_TEST_SUITE_P(Modes, SanePageTest, ::testing::ValuesIn(pageCases()),
                          [](const auto& row) { return std::string(row.param.name); });
 
-TEST_F(SaneScanTest, AFailingScanEndsWithoutAPageAndTheScannerStaysUsable) {
-    useConfig({{"read-status-code", "\"SANE_STATUS_JAMMED\""}});
+// A scan the device ends with an error: no page, the reason the device gave, and the scanner
+// usable for the next scan.
+struct FailedScanCase {
+    const char* status; // what the test driver's sane_read returns
+    AcquisitionEnd::Fault fault;
+};
+
+class FailedScanTest : public SaneScanTest, public ::testing::WithParamInterface<FailedScanCase> {};
+
+TEST_P(FailedScanTest, EndsWithoutAPageSayingWhyAndTheScannerStaysUsable) {
+    useConfig({{"read-status-code", std::string("\"") + GetParam().status + "\""}});
     ASSERT_TRUE(control().Initialize());
     ASSERT_TRUE(scan(0, 30, 1));
     EXPECT_TRUE(events_.pages.empty());
     ASSERT_EQ(ends_.size(), 1u);
     EXPECT_EQ(ends_[0].reason, AcquisitionEnd::Reason::ClosedBySource);
     EXPECT_EQ(ends_[0].pages, 0);
+    EXPECT_EQ(ends_[0].fault, GetParam().fault);
     EXPECT_EQ(control().session().twainState(), 3);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Statuses, FailedScanTest,
+    ::testing::Values(FailedScanCase{"SANE_STATUS_JAMMED", AcquisitionEnd::Fault::PaperJam},
+                      FailedScanCase{"SANE_STATUS_NO_DOCS", AcquisitionEnd::Fault::NoPaper},
+                      FailedScanCase{"SANE_STATUS_COVER_OPEN", AcquisitionEnd::Fault::CoverOpen},
+                      FailedScanCase{"SANE_STATUS_CANCELLED", AcquisitionEnd::Fault::Cancelled},
+                      FailedScanCase{"SANE_STATUS_IO_ERROR", AcquisitionEnd::Fault::DeviceError}),
+    [](const auto& row) { return std::string(row.param.status).substr(12); });
 
 TEST_F(SaneScanTest, ClosingWhileTheScanRunsCancelsIt) {
     // Slow reads so that the scan is still running when the program gives up on it.
@@ -359,7 +378,7 @@ TEST_P(HelperFaultTest, EndsTheScanAndTheNextOneWorks) {
     EXPECT_LT(timer.elapsed(), 5000);
     EXPECT_EQ(ends_[0].reason, AcquisitionEnd::Reason::ClosedBySource);
     EXPECT_EQ(ends_[0].pages, 0);
-    EXPECT_TRUE(ends_[0].driverLost);
+    EXPECT_EQ(ends_[0].fault, AcquisitionEnd::Fault::DriverLost);
     EXPECT_TRUE(events_.pages.empty());
     EXPECT_TRUE(QTest::qWaitFor([&] { return scannerHelpers().empty(); }, 5000));
 
@@ -367,7 +386,7 @@ TEST_P(HelperFaultTest, EndsTheScanAndTheNextOneWorks) {
     ASSERT_TRUE(scan(0, 30, 1));
     ASSERT_EQ(ends_.size(), 1u);
     EXPECT_EQ(ends_[0].reason, AcquisitionEnd::Reason::Completed);
-    EXPECT_FALSE(ends_[0].driverLost);
+    EXPECT_EQ(ends_[0].fault, AcquisitionEnd::Fault::None);
     EXPECT_EQ(events_.pages.size(), 1u);
 }
 

@@ -125,7 +125,9 @@ TEST_F(CopyWorkflowTest, CopyWhoseScanFailsEndsWithoutPrinting) {
     EXPECT_FALSE(state.idCopyFirstSide);
     EXPECT_FALSE(state.idCopySecondSide);
     EXPECT_TRUE(printDialogs_.records.empty());
-    EXPECT_TRUE(dialogs_.messages().empty());
+    // The user learns why nothing was printed.
+    ASSERT_EQ(dialogs_.messages().size(), 1u);
+    EXPECT_EQ(dialogs_.messages()[0].text, "扫描没有完成：扫描仪卡纸");
 }
 
 } // namespace

@@ -360,7 +360,10 @@ TEST_F(ScanWorkflowTest, AFailingScanEndsTheLoopWithoutHangingOrSaving) {
     dialogs_.answerMessage(platform::DialogAnswer::Ok);
     clickToolbar(4);
     EXPECT_TRUE(savedFiles().empty());
-    EXPECT_EQ(dialogs_.messages().size(), 1u); // asked once; the failed scan ended the loop
+    // Asked once; the failed scan ended the loop, saying why and that nothing was saved.
+    ASSERT_EQ(dialogs_.messages().size(), 2u);
+    EXPECT_EQ(dialogs_.messages()[1].text, "连续扫描已停止：扫描仪卡纸\n本次已保存 0 个文件。");
+    EXPECT_EQ(dialogs_.messages()[1].icon, platform::MessageIcon::Warning);
     const auto& state = workflows::workflowState();
     EXPECT_FALSE(state.continuousMode);
     EXPECT_FALSE(state.scanPending);

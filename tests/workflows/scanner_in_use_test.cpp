@@ -9,6 +9,7 @@
 #include "tests/workflows/bmp_fixture.h"
 #include "tests/workflows/workflow_fixture.h"
 #include "ui/list_controls.h"
+#include "ui/range_controls.h"
 #include "ui/text_controls.h"
 #include "workflows/control_names.h"
 #include "workflows/panel.h"
@@ -18,9 +19,11 @@
 #include <QObject>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <cstdlib>
 #include <deque>
 #include <functional>
+#include <map>
 
 using namespace Qt::StringLiterals;
 
@@ -46,7 +49,7 @@ const std::vector<std::uint8_t> kBack = pageWithSquare(60, 80, kWhite, kBlue, 30
 
 // What the scripted source does with one enable.
 struct Scan {
-    enum class Ends { WithPage, Cancelled, ClosedBySource, DriverLost, EnableRefused };
+    enum class Ends { WithPage, Cancelled, ClosedBySource, DriverLost, Jammed, EnableRefused };
     Ends ends = Ends::WithPage;
     std::vector<std::uint8_t> page = kFront; // BMP file bytes
     // Runs once the enable has returned, while the scan is under way.
@@ -118,6 +121,10 @@ protected:
                 break;
             case Scan::Ends::DriverLost: // the scanner helper crashed or stopped answering
                 manager_.condition = TWCC_DRIVERLOST;
+                manager_.post(MSG_CLOSEDSREQ);
+                break;
+            case Scan::Ends::Jammed:
+                manager_.condition = TWCC_PAPERJAM;
                 manager_.post(MSG_CLOSEDSREQ);
                 break;
             case Scan::Ends::EnableRefused:
@@ -267,6 +274,90 @@ TEST_F(ScannerInUseTest, ContinuousCycleRefusesACommandAndStillSavesItsPage) {
               1);
     EXPECT_FALSE(workflows::workflowState().scannerInUse());
 }
+
+// During a continuous cycle the commands are disabled and what the cycle shows is not: the
+// progress panel, the preview and the thumbnail stay readable. A control that was disabled on its
+// own before the cycle is still disabled after it.
+TEST_F(ScannerInUseTest, ContinuousCycleDisablesTheCommandsOnly) {
+    startScripted();
+    control<ui::Slider>(control::kQualitySlider).setEnabled(false); // as for BMP and PNG
+    dialogs_.answerMessage(platform::DialogAnswer::Ok);
+    dialogs_.answerMessage(platform::DialogAnswer::Cancel);
+    std::map<std::string_view, bool> enabled;
+    scans_.push_back({.whileScanning = [&] {
+        for (std::string_view name :
+             {control::kToolbar, control::kDeviceList, control::kResolutionBox,
+              control::kOverlayCheckBox, control::kProgressPanel, control::kProgressPercent,
+              control::kThumbnail, control::kSavedFilesList}) {
+            enabled[name] = dynamic_cast<QWidget*>(window().find(name))->isEnabled();
+        }
+    }});
+    press(4);
+    EXPECT_TRUE(window().isEnabled());
+    for (std::string_view command : {control::kToolbar, control::kDeviceList,
+                                     control::kResolutionBox, control::kOverlayCheckBox}) {
+        EXPECT_FALSE(enabled[command]) << command;
+        EXPECT_TRUE(dynamic_cast<QWidget*>(window().find(command))->isEnabled()) << command;
+    }
+    for (std::string_view shown : {control::kProgressPanel, control::kProgressPercent,
+                                   control::kThumbnail, control::kSavedFilesList}) {
+        EXPECT_TRUE(enabled[shown]) << shown;
+    }
+    EXPECT_FALSE(control<ui::Slider>(control::kQualitySlider).isEnabled());
+}
+
+// A continuous run that a scan ends says why and how many files the run saved; a lost driver is
+// said once, in that message.
+struct StopCase {
+    const char* name;
+    std::vector<Scan::Ends> scans;
+    const char* message;
+    platform::MessageIcon icon;
+};
+void PrintTo(const StopCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ContinuousRunStopped : public ScannerInUseTest,
+                             public ::testing::WithParamInterface<StopCase> {};
+
+TEST_P(ContinuousRunStopped, SaysWhyAndHowManyFilesItSaved) {
+    const StopCase& c = GetParam();
+    startScripted();
+    for (Scan::Ends ends : c.scans) {
+        dialogs_.answerMessage(platform::DialogAnswer::Ok); // 是否继续扫描
+        scans_.push_back({.ends = ends});
+    }
+    dialogs_.answerMessage(platform::DialogAnswer::Ok); // the closing message
+    press(4);
+    ASSERT_TRUE(waitUntilIdle());
+    const auto messages = dialogs_.messages();
+    ASSERT_EQ(messages.size(), c.scans.size() + 1);
+    EXPECT_EQ(messages.back().text, c.message);
+    EXPECT_EQ(messages.back().icon, c.icon);
+    const std::size_t pages = std::count(c.scans.begin(), c.scans.end(), Scan::Ends::WithPage);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(sandbox_ / "扫描图片"),
+                            std::filesystem::directory_iterator()),
+              static_cast<std::ptrdiff_t>(pages));
+    EXPECT_FALSE(workflows::workflowState().continuousMode);
+}
+
+const StopCase kStopCases[] = {
+    {"Jammed",
+     {Scan::Ends::WithPage, Scan::Ends::WithPage, Scan::Ends::Jammed},
+     "连续扫描已停止：扫描仪卡纸\n本次已保存 2 个文件。",
+     platform::MessageIcon::Warning},
+    {"Cancelled",
+     {Scan::Ends::WithPage, Scan::Ends::Cancelled},
+     "连续扫描已停止：扫描已取消\n本次已保存 1 个文件。",
+     platform::MessageIcon::Information},
+    {"DriverLost",
+     {Scan::Ends::DriverLost},
+     "连续扫描已停止：扫描仪驱动程序没有响应\n本次已保存 0 个文件。",
+     platform::MessageIcon::Warning},
+};
+INSTANTIATE_TEST_SUITE_P(Ends, ContinuousRunStopped, ::testing::ValuesIn(kStopCases),
+                         [](const auto& row) { return std::string(row.param.name); });
 
 // A command whose acquisition never started or ended without a page; the next command must then
 // start as usual, not be refused as if the scanner were still busy.

@@ -1,0 +1,101 @@
+#include "workflows/save_job.h"
+
+#include "platform/scratch_file.h"
+#include "ui/command_lock.h"
+#include "workflows/progress_panel.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <atomic>
+#include <optional>
+#include <thread>
+
+namespace vantrel::workflows {
+namespace {
+
+// How long a save runs before the user is shown its progress and its commands are blocked.
+constexpr qint64 kShowProgressAfterMs = 500;
+
+struct Job {
+    SaveRequest request;
+    SaveOutcome outcome;
+    std::atomic<int> permille{0};
+    std::atomic<bool> done{false};
+};
+
+void work(Job& job) {
+    auto& request = job.request;
+    job.outcome.written = platform::rewriteScratchFile(
+        request.scratch, std::string_view(reinterpret_cast<const char*>(request.content->data()),
+                                          request.content->size()));
+    // The conversion reads the scratch file: the caller's bytes are not held twice meanwhile.
+    request.content.reset();
+    job.permille = 100;
+    if (!request.convert || !job.outcome.written) {
+        return;
+    }
+    const std::string source = request.scratch.string();
+    int result = imaging::kTargetNotWritten;
+    switch (request.format) {
+    case SaveFormat::Jpeg:
+        result = imaging::toJpeg(source, request.target, false, request.quality, true, 0);
+        break;
+    case SaveFormat::Bmp:
+        result = imaging::toBmp(source, request.target);
+        break;
+    case SaveFormat::Png:
+        result = imaging::toPng(source, request.target, 24);
+        break;
+    }
+    job.outcome.result = result;
+    // Per thread: read here, on the thread that converted.
+    job.outcome.error = result == imaging::kConvertOk ? 0 : imaging::lastConversionErrno();
+    if (result == imaging::kConvertOk) {
+        job.outcome.path = request.target.path();
+    }
+}
+
+} // namespace
+
+SaveOutcome runSave(ui::Window& window, SaveRequest request) {
+    Job job;
+    job.request = std::move(request);
+    std::thread worker([&job] {
+        work(job);
+        job.done = true;
+        // Wakes the GUI thread's wait below.
+        QMetaObject::invokeMethod(
+            qApp, [] {}, Qt::QueuedConnection);
+    });
+
+    QElapsedTimer clock;
+    clock.start();
+    QTimer tick; // wakes the wait to show the progress and to update it
+    tick.start(100);
+    std::optional<ui::CommandLock> lock;
+    std::optional<ProgressPanel> progress;
+    while (!job.done) {
+        if (!progress && clock.elapsed() >= kShowProgressAfterMs) {
+            lock.emplace(window);
+            progress.emplace(window);
+            progress->begin();
+        }
+        if (progress) {
+            progress->setPercent(progressPercent(job.permille, 1000));
+        }
+        // Until the commands are disabled, a click waits for the end of the save rather than
+        // starting another command in the middle of it.
+        QCoreApplication::processEvents(
+            (progress ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents) |
+            QEventLoop::WaitForMoreEvents);
+    }
+    worker.join();
+    if (progress) {
+        progress->hide();
+    }
+    return std::move(job.outcome);
+}
+
+} // namespace vantrel::workflows
