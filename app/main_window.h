@@ -38,6 +38,7 @@ public:
     devices::TwainControl& scanner() const { return *scanner_; }
     DeviceList& deviceList() { return deviceList_; }
     workflows::ScanWorkflow& scanWorkflow() { return scanWorkflow_; }
+    workflows::PictureOutput& pictureOutput() { return pictureOutput_; }
     // The printer component 打印机1.
     devices::PrinterJob& printer() { return copyPrinter_.job(); }
 

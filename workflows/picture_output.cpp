@@ -121,7 +121,7 @@ bool PictureOutput::save(Kind kind) {
             return savedPictureName(folder, stem, extension, attempt).string();
         });
     }
-    const SaveOutcome outcome = runSave(window_, std::move(request));
+    const SaveOutcome outcome = runSave(window_, std::move(request), progressDelay_);
 
     bool saved = false;
     if (extension.empty()) {

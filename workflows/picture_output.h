@@ -3,6 +3,7 @@
 // is written to the temporary picture file and converted into the chosen format under a
 // date-time name; the outcome is reported, and each saved file is listed.
 
+#include <chrono>
 #include <filesystem>
 
 namespace vantrel::ui {
@@ -24,6 +25,8 @@ public:
     bool SaveCurrentPicture();
 
     const std::filesystem::path& temporaryPicture() const { return temporaryPicture_; }
+    // How long a save runs before its progress is shown and the commands are blocked.
+    void setProgressDelay(std::chrono::milliseconds delay) { progressDelay_ = delay; }
 
 private:
     enum class Kind { Scanned, Current };
@@ -31,6 +34,7 @@ private:
 
     ui::Window& window_;
     std::filesystem::path temporaryPicture_;
+    std::chrono::milliseconds progressDelay_{500};
 };
 
 // Opens the save folder (the text of 编辑框2) in the desktop's file browser.

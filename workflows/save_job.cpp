@@ -15,9 +15,6 @@
 namespace vantrel::workflows {
 namespace {
 
-// How long a save runs before the user is shown its progress and its commands are blocked.
-constexpr qint64 kShowProgressAfterMs = 500;
-
 struct Job {
     SaveRequest request;
     SaveOutcome outcome;
@@ -59,7 +56,8 @@ void work(Job& job) {
 
 } // namespace
 
-SaveOutcome runSave(ui::Window& window, SaveRequest request) {
+SaveOutcome runSave(ui::Window& window, SaveRequest request,
+                    std::chrono::milliseconds progressDelay) {
     Job job;
     job.request = std::move(request);
     std::thread worker([&job] {
@@ -76,8 +74,9 @@ SaveOutcome runSave(ui::Window& window, SaveRequest request) {
     tick.start(100);
     std::optional<ui::CommandLock> lock;
     std::optional<ProgressPanel> progress;
-    while (!job.done) {
-        if (!progress && clock.elapsed() >= kShowProgressAfterMs) {
+    // Once round at least, so that a save that is to show its progress at once always does.
+    do {
+        if (!progress && clock.elapsed() >= progressDelay.count()) {
             lock.emplace(window);
             progress.emplace(window);
             progress->begin();
@@ -90,9 +89,10 @@ SaveOutcome runSave(ui::Window& window, SaveRequest request) {
         QCoreApplication::processEvents(
             (progress ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents) |
             QEventLoop::WaitForMoreEvents);
-    }
+    } while (!job.done);
     worker.join();
     if (progress) {
+        progress->setPercent(100);
         progress->hide();
     }
     return std::move(job.outcome);

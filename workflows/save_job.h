@@ -2,11 +2,12 @@
 // The slow half of a save, off the GUI thread: the panel's picture is written to the scratch file
 // and converted into the save folder on a worker thread. The GUI thread meanwhile keeps the window
 // painted and the scanner's events flowing; input waits until the save has ended. A save that
-// takes longer than half a second shows the progress panel with its percentage and disables the
-// window's commands until it ends.
+// takes longer than a moment (half a second in the window) shows the progress panel with its
+// percentage and disables the window's commands until it ends.
 
 #include "imaging/converter.h"
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -37,8 +38,9 @@ struct SaveOutcome {
     std::string path;                        // the file saved, after a success
 };
 
-// Runs the save and returns when it has ended. The request's content is let go as soon as the
-// scratch file holds it.
-SaveOutcome runSave(ui::Window& window, SaveRequest request);
+// Runs the save and returns when it has ended; its progress is shown once it has taken
+// `progressDelay`. The request's content is let go as soon as the scratch file holds it.
+SaveOutcome runSave(ui::Window& window, SaveRequest request,
+                    std::chrono::milliseconds progressDelay);
 
 } // namespace vantrel::workflows

@@ -285,6 +285,64 @@ TEST_F(ScanWorkflowTest, SaveNeverReplacesAFileThatAppearedUnderItsName) {
               "文件保存成功,文件名为 " + std::filesystem::path(listed).filename().string());
 }
 
+// The temporary picture cannot be written (here a folder has its name): the save fails saying so
+// and converts nothing, rather than saving whatever the file held before under a new name.
+TEST_F(ScanWorkflowTest, ATemporaryPictureThatCannotBeWrittenFailsTheSave) {
+    startWithoutScanner();
+    std::filesystem::create_directory(sandbox_ / "photo.tem");
+    main_->scanWorkflow().OnPageAcquired(pageWithSquare(30, 20, kWhite, kRed, 0, 0, 5), 30, 20);
+    QTest::mouseClick(&control<ui::Button>(control::kSaveButton), Qt::LeftButton);
+    EXPECT_TRUE(savedFiles().empty());
+    EXPECT_EQ(control<ui::ListView>(control::kSavedFilesList).rowCount(), 0);
+    ASSERT_EQ(dialogs_.messages().size(), 1u);
+    EXPECT_EQ(dialogs_.messages()[0].text, "文件保存是失败,错误代码：-4\n无法写入临时图片文件：" +
+                                               (sandbox_ / "photo.tem").string());
+}
+
+// Records what a save shows while it runs.
+class Watcher : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::ShowToParent && watched == panel) {
+            panelShown = true;
+        }
+        if (event->type() == QEvent::EnabledChange && watched == toolbar && !toolbar->isEnabled()) {
+            commandsDisabled = true;
+        }
+        return false;
+    }
+    QWidget* panel = nullptr;
+    QWidget* toolbar = nullptr;
+    bool panelShown = false;
+    bool commandsDisabled = false;
+};
+
+// A save that takes longer than its progress delay (none here) shows the progress panel and
+// disables the commands while it runs, and leaves neither behind.
+TEST_F(ScanWorkflowTest, ALongSaveShowsItsProgressAndBlocksTheCommandsUntilItEnds) {
+    startWithoutScanner();
+    control<ui::DropDownList>(control::kFormatList).setSelection(2);
+    main_->scanWorkflow().OnPageAcquired(pageWithSquare(300, 200, kWhite, kRed, 0, 0, 50), 300,
+                                         200);
+    main_->pictureOutput().setProgressDelay(std::chrono::milliseconds(0));
+    Watcher watcher;
+    watcher.panel = dynamic_cast<QWidget*>(window().find(control::kProgressPanel));
+    watcher.toolbar = dynamic_cast<QWidget*>(window().find(control::kToolbar));
+    watcher.panel->installEventFilter(&watcher);
+    watcher.toolbar->installEventFilter(&watcher);
+    QTest::mouseClick(&control<ui::Button>(control::kSaveButton), Qt::LeftButton);
+
+    EXPECT_TRUE(watcher.panelShown);
+    EXPECT_TRUE(watcher.commandsDisabled);
+    EXPECT_FALSE(watcher.panel->isVisible());
+    EXPECT_TRUE(watcher.toolbar->isEnabled());
+    EXPECT_EQ(control<ui::Label>(control::kProgressPercent).caption(), u"100%"_s);
+    ASSERT_EQ(savedFiles().size(), 1u);
+    ASSERT_EQ(dialogs_.messages().size(), 1u);
+    EXPECT_EQ(dialogs_.messages()[0].text,
+              "文件保存成功,文件名为 " + savedFiles()[0].filename().string());
+}
+
 TEST_F(ScanWorkflowTest, NoFormatSelectedWritesOnlyTheTemporaryFile) {
     writeSettings({{"图片格式", "-3"}});
     startWithoutScanner();
