@@ -306,6 +306,25 @@ TEST_F(ScannerInUseTest, ContinuousCycleDisablesTheCommandsOnly) {
     EXPECT_FALSE(control<ui::Slider>(control::kQualitySlider).isEnabled());
 }
 
+// Cancel at the first "是否继续扫描": neither loop touches the scanner, saves or says more, and
+// the next command runs.
+TEST_F(ScannerInUseTest, CancelAtTheFirstQuestionEndsEitherLoopWithoutScanning) {
+    startScripted();
+    for (int loop : {4, 5}) {
+        dialogs_.answerMessage(platform::DialogAnswer::Cancel);
+        press(loop);
+        EXPECT_FALSE(workflows::workflowState().continuousMode) << loop;
+        EXPECT_FALSE(workflows::workflowState().continuousTwoSided) << loop;
+    }
+    EXPECT_EQ(messageTexts(), (std::vector<std::string>{kContinue, kContinue}));
+    EXPECT_EQ(enables(), 0u);
+    EXPECT_TRUE(std::filesystem::is_empty(sandbox_ / "扫描图片"));
+    scans_.push_back({});
+    press(0);
+    ASSERT_TRUE(waitUntilIdle());
+    EXPECT_EQ(enables(), 1u);
+}
+
 // A continuous run that a scan ends says why and how many files the run saved; a lost driver is
 // said once, in that message.
 struct StopCase {
