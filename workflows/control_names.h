@@ -32,6 +32,7 @@ inline constexpr std::string_view kPreviewSurface = "画板1";
 inline constexpr std::string_view kPreviewHScroll = "横向滚动条1";
 inline constexpr std::string_view kPreviewVScroll = "纵向滚动条1";
 inline constexpr std::string_view kProgressPanel = "图片框3";
+inline constexpr std::string_view kProgressTitle = "标签10";
 inline constexpr std::string_view kProgressPercent = "标签11";
 inline constexpr std::string_view kBusyAnimation = "图片框4";
 inline constexpr std::string_view kPrinter = "打印机1";

@@ -2,6 +2,9 @@
 
 #include "platform/scratch_file.h"
 #include "ui/command_lock.h"
+#include "ui/text_controls.h"
+#include "ui/window.h"
+#include "workflows/control_names.h"
 #include "workflows/progress_panel.h"
 
 #include <QCoreApplication>
@@ -14,6 +17,25 @@
 
 namespace vantrel::workflows {
 namespace {
+
+constexpr const char* kSaving = "正在保存图片";
+
+// The progress panel's title says what it is waiting for, and is put back afterwards.
+class PanelTitle {
+public:
+    PanelTitle(ui::Window& window, const char* title)
+        : label_(window.control<ui::Label>(control::kProgressTitle))
+        , saved_(label_.caption()) {
+        label_.setCaption(QString::fromUtf8(title));
+    }
+    ~PanelTitle() { label_.setCaption(saved_); }
+    PanelTitle(const PanelTitle&) = delete;
+    PanelTitle& operator=(const PanelTitle&) = delete;
+
+private:
+    ui::Label& label_;
+    QString saved_;
+};
 
 struct Job {
     SaveRequest request;
@@ -73,11 +95,13 @@ SaveOutcome runSave(ui::Window& window, SaveRequest request,
     QTimer tick; // wakes the wait to show the progress and to update it
     tick.start(100);
     std::optional<ui::CommandLock> lock;
+    std::optional<PanelTitle> title;
     std::optional<ProgressPanel> progress;
     // Once round at least, so that a save that is to show its progress at once always does.
     do {
         if (!progress && clock.elapsed() >= progressDelay.count()) {
             lock.emplace(window);
+            title.emplace(window, kSaving);
             progress.emplace(window);
             progress->begin();
         }

@@ -240,7 +240,24 @@ void ScanWorkflow::OnPageAcquired(std::span<const std::uint8_t> page, int width,
     // where it lies: the page outlives this handler, which unloads the picture before it returns.
     imaging::PictureHandle current = 0;
     const auto unloadCurrent = qScopeGuard([&current] { imaging::UnloadPicture(current); });
-    if (state.idCopyFirstSide || state.idCopySecondSide) {
+    if (state.idCopySecondSide) {
+        // The second side goes over the first with white transparent, but scanned paper is never
+        // exactly white: its near-white is made white first, or the second scan's paper would
+        // cover the first card. Paper comes at 245-254 on each channel, up to 30 from white in
+        // the summed distance; the user's tolerance counts when it is larger (greyer paper).
+        // The shared tolerance itself stays as the user set it, for the overlay modes.
+        constexpr std::int32_t kPaperTolerance = 30;
+        const std::int32_t tolerance =
+            state.colourTolerance > kPaperTolerance ? state.colourTolerance : kPaperTolerance;
+        ProgressPanel progress(window_, ProgressPanel::AtEnd::KeepShown);
+        current = imaging::LoadPicture(SnapNearColour(page, 0, false, tolerance, progress));
+        progress.setText(kDrawingIn);
+        drawOnPanel(window_, current, imaging::DrawMode::transparent(kWhite));
+        showPanelInThumbnail(window_);
+        progress.hide();
+    } else if (state.idCopyFirstSide) {
+        // The first side goes onto the panel that the command cleared to white; its paper,
+        // drawn as scanned, is what the second side's vanished paper shows.
         current = imaging::LoadPictureBorrowing(page);
         drawOnPanel(window_, current, imaging::DrawMode::transparent(kWhite));
         showPanelInThumbnail(window_);

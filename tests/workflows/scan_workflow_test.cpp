@@ -99,14 +99,18 @@ TEST_F(ScanWorkflowTest, PlainPageReplacesThePreviewAndSetsScrollRanges) {
     EXPECT_TRUE(control<ui::PictureBox>(control::kThumbnail).hasPicture());
 
     h.setValue(300); // scrolled, then a smaller page: ranges 0 and the page back in view
+    auto* panel = dynamic_cast<QWidget*>(window().find(control::kPreviewSurface));
+    const QPoint origin = control<ui::PictureBox>(control::kPreviewFrame).clientOrigin();
+    ASSERT_EQ(panel->pos(), origin - QPoint(300, 0));
     workflow.StartScan();
+    // As a continuous cycle waits for its page: the handler's last step ends that wait.
+    workflows::workflowState().scanPending = true;
     workflow.OnPageAcquired(pageWithSquare(200, 100, kWhite, kBlue, 0, 0, 3), 200, 100);
     EXPECT_EQ(h.maximum(), 0);
     EXPECT_EQ(v.maximum(), 0);
-    auto* panel = dynamic_cast<QWidget*>(window().find(control::kPreviewSurface));
-    EXPECT_EQ(panel->pos(), control<ui::PictureBox>(control::kPreviewFrame).clientOrigin());
+    EXPECT_EQ(panel->pos(), origin);
     EXPECT_EQ(panelPixel(1, 1), kBlue);
-    EXPECT_EQ(workflows::workflowState().scanPending, false);
+    EXPECT_FALSE(workflows::workflowState().scanPending);
 }
 
 TEST_F(ScanWorkflowTest, OverlayKeepsEarlierPagesWithTheChosenColourTransparent) {
@@ -305,6 +309,7 @@ public:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::ShowToParent && watched == panel) {
             panelShown = true;
+            title = titleLabel->caption();
         }
         if (event->type() == QEvent::EnabledChange && watched == toolbar && !toolbar->isEnabled()) {
             commandsDisabled = true;
@@ -314,6 +319,8 @@ public:
     QWidget* panel = nullptr;
     QWidget* toolbar = nullptr;
     bool panelShown = false;
+    ui::Label* titleLabel = nullptr;
+    QString title; // of the panel, when it was shown
     bool commandsDisabled = false;
 };
 
@@ -328,11 +335,14 @@ TEST_F(ScanWorkflowTest, ALongSaveShowsItsProgressAndBlocksTheCommandsUntilItEnd
     Watcher watcher;
     watcher.panel = dynamic_cast<QWidget*>(window().find(control::kProgressPanel));
     watcher.toolbar = dynamic_cast<QWidget*>(window().find(control::kToolbar));
+    watcher.titleLabel = &control<ui::Label>(control::kProgressTitle);
     watcher.panel->installEventFilter(&watcher);
     watcher.toolbar->installEventFilter(&watcher);
     QTest::mouseClick(&control<ui::Button>(control::kSaveButton), Qt::LeftButton);
 
     EXPECT_TRUE(watcher.panelShown);
+    EXPECT_EQ(watcher.title, u"正在保存图片"_s);
+    EXPECT_EQ(watcher.titleLabel->caption(), u"正在处理图片"_s); // as a pixel pass shows it
     EXPECT_TRUE(watcher.commandsDisabled);
     EXPECT_FALSE(watcher.panel->isVisible());
     EXPECT_TRUE(watcher.toolbar->isEnabled());
