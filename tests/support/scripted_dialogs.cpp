@@ -41,6 +41,9 @@ bool ScriptedDialogs::anyUnplanned() const {
 }
 
 platform::DialogAnswer ScriptedDialogs::showMessage(const platform::MessageRequest& request) {
+    if (onMessage_) {
+        onMessage_(request);
+    }
     Record record{Kind::Message, request, {}, {}, {}};
     const auto answer = take(messages_, record.unplanned);
     records_.push_back(record);

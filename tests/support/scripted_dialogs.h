@@ -6,6 +6,7 @@
 #include "platform/dialogs.h"
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,6 +37,11 @@ public:
     void answerSaveFile(std::optional<std::string> path) { saveFiles_.push_back(std::move(path)); }
     void answerColour(std::optional<std::uint32_t> colour) { colours_.push_back(colour); }
 
+    // Called with each message before it is answered, as a user would act before pressing OK.
+    void whenAsked(std::function<void(const platform::MessageRequest&)> act) {
+        onMessage_ = std::move(act);
+    }
+
     const std::vector<Record>& records() const { return records_; }
     std::vector<platform::MessageRequest> messages() const;
     int beeps() const { return beeps_; }
@@ -57,6 +63,7 @@ private:
     std::deque<std::optional<std::string>> saveFiles_;
     std::deque<std::optional<std::uint32_t>> colours_;
     std::vector<Record> records_;
+    std::function<void(const platform::MessageRequest&)> onMessage_;
     int beeps_ = 0;
     platform::Dialogs* previous_ = nullptr;
 };

@@ -19,6 +19,7 @@
 #include "workflows/workflow_state.h"
 
 #include <QTest>
+#include <fstream>
 #include <functional>
 #include <random>
 #include <sstream>
@@ -352,6 +353,52 @@ const PaperCase kPaperCases[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Tolerances, IdCardCopyOnOffWhitePaper, ::testing::ValuesIn(kPaperCases),
                          [](const auto& row) { return std::string(row.param.name); });
+
+// The same through a real SANE driver: the pnm backend scans the picture in /tmp/input.ppm (its
+// default file; the test replaces it while the second side is asked for), so both sides come
+// through libsane, the scanner helper and the page path as a real scanner's would.
+class IdCardCopyThroughSane : public CopyFixture {
+protected:
+    void TearDown() override {
+        main_.reset();
+        std::filesystem::remove(kPnmInput);
+    }
+
+    static void writePpm(const Page& page) {
+        std::ofstream out(kPnmInput, std::ios::binary | std::ios::trunc);
+        out << "P6\n" << page.width << ' ' << page.height << "\n255\n";
+        for (std::uint32_t colour : page.pixels) {
+            const char rgb[] = {char(colour & 0xFF), char(colour >> 8 & 0xFF),
+                                char(colour >> 16 & 0xFF)};
+            out.write(rgb, 3);
+        }
+    }
+
+    static constexpr const char* kPnmInput = "/tmp/input.ppm";
+    Sandbox saneConfig_;
+};
+
+TEST_F(IdCardCopyThroughSane, PrintsBothCardsOfOffWhitePages) {
+    std::ofstream(saneConfig_ / "dll.conf") << "pnm\n";
+    setenv("SANE_CONFIG_DIR", saneConfig_.path().c_str(), 1);
+    writePpm(frontSide());
+    main_ = std::make_unique<app::MainWindow>(
+        app::ProgramPaths(sandbox_.path()),
+        devices::ManagerLibrary::fromFile(VANTREL_TWAIN_DSM_PATH));
+    main_->create();
+    chooseTestScanner(30);
+    const auto pdf = printToFile("card.pdf");
+    dialogs_.answerMessage(platform::DialogAnswer::Ok);
+    dialogs_.whenAsked([](const platform::MessageRequest& request) {
+        if (request.text == kSecondSide) {
+            writePpm(backSide()); // the user turns the card over
+        }
+    });
+    main_->scanWorkflow().OnToolbarClick(2);
+    ASSERT_TRUE(waitForFile(pdf));
+    EXPECT_TRUE(printedAs(printedPicture(pdf), bothSides(true)));
+    EXPECT_EQ(dialogs_.messages().size(), 1u);
+}
 
 // The second side's acquisition ends without a page: nothing is printed, the copy's flags are
 // cleared, and the next ID-card copy runs from the start and prints both sides.
