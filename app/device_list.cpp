@@ -8,6 +8,7 @@
 
 #include <QEventLoop>
 #include <QMetaObject>
+#include <QScopeGuard>
 #include <thread>
 
 namespace vantrel::app {
@@ -33,10 +34,6 @@ void DeviceList::OnRefreshClicked() {
 }
 
 void DeviceList::initializeScannerResponsively() {
-    if (lookupRunning_) {
-        return;
-    }
-    lookupRunning_ = true;
     // The client area holds every control that could reach the scanner component (the refresh
     // button, the device list, the toolbar); the window itself still moves, repaints and resizes.
     QWidget* controls = window_.clientArea();
@@ -50,10 +47,18 @@ void DeviceList::initializeScannerResponsively() {
     loop.exec(QEventLoop::ExcludeUserInputEvents);
     worker.join();
     controls->setEnabled(wasEnabled);
-    lookupRunning_ = false;
 }
 
 void DeviceList::RefreshDeviceList() {
+    // The lookup's wait processes events, so a second refresh can arrive in the middle of this
+    // one. It must not reach the scanner component at all: its source table is being filled on
+    // the worker, and selecting a source would open it from here meanwhile. The first refresh
+    // fills the list once the lookup has ended.
+    if (refreshRunning_) {
+        return;
+    }
+    refreshRunning_ = true;
+    const auto done = qScopeGuard([this] { refreshRunning_ = false; });
     initializeScannerResponsively();
     auto& list = window_.control<ui::DropDownList>(control::kDeviceList);
     list.clearItems();

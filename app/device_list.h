@@ -29,8 +29,9 @@ public:
     void OnRefreshClicked();
     void RefreshDeviceList();
 
-    // True while the scanner lookup of a refresh runs.
-    bool lookupRunning() const { return lookupRunning_; }
+    // True from the start of a refresh until its list is filled; a refresh asked for meanwhile
+    // does nothing.
+    bool refreshRunning() const { return refreshRunning_; }
 
 private:
     void initializeScannerResponsively();
@@ -38,7 +39,7 @@ private:
     ui::Window& window_;
     const SettingsStore& settings_;
     devices::TwainControl& scanner_;
-    bool lookupRunning_ = false;
+    bool refreshRunning_ = false;
 };
 
 } // namespace vantrel::app

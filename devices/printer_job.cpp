@@ -7,6 +7,8 @@
 #include "platform/dialogs.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QFontMetricsF>
 #include <QPageSize>
@@ -14,12 +16,17 @@
 #include <QPrintEngine>
 #include <QPrinter>
 #include <QPrinterInfo>
+#include <QTemporaryFile>
 #include <QtMath>
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <cups/cups.h>
 #include <filesystem>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 namespace vantrel::devices {
 
@@ -116,6 +123,378 @@ std::optional<QColor> mixOverPaper(int rop2, std::uint32_t colour) {
     const std::uint32_t onOne = (table & 8) ? 0xFFFFFFu : 0;
     const std::uint32_t onZero = (table & 2) ? 0xFFFFFFu : 0;
     return toQColor((colour & onOne) | (~colour & onZero & 0xFFFFFFu));
+}
+
+// --- The document's title in the PDF ------------------------------------------------------------
+//
+// Qt's PDF engine (Qt 6.4) writes the document name into the Info dictionary as a literal string
+// of raw UTF-16BE bytes and escapes only parentheses and backslashes. A raw 0x0D byte inside a
+// literal string is an end of line, which a PDF reader must read as 0x0A: the low byte of 名
+// (U+540D) or 复 (U+590D) turns it into 吊 (U+540A) or 夊 (U+590A). cups-filters reads the job's
+// PDF that way, so "未命名打印作业" arrived as "未命吊打印作业". No name Qt accepts can avoid it,
+// so the PDF is mended once Qt has written it: an incremental update appended to the file defines
+// the Info dictionary again with the title as a hex string, which has no special bytes at all.
+// Every earlier byte stays as Qt wrote it.
+
+// A PDF lexer over the bytes of one dictionary, enough to copy its entries as they are.
+class PdfLexer {
+public:
+    explicit PdfLexer(std::string_view text, std::size_t at = 0)
+        : text_(text)
+        , at_(at) {}
+
+    bool startsWith(std::string_view token) {
+        skipSpace();
+        return text_.substr(at_).starts_with(token);
+    }
+    bool take(std::string_view token) {
+        if (!startsWith(token)) {
+            return false;
+        }
+        at_ += token.size();
+        return true;
+    }
+    // A name ("/Title"); empty when the next token is none.
+    std::string_view name() {
+        skipSpace();
+        if (at_ >= text_.size() || text_[at_] != '/') {
+            return {};
+        }
+        const std::size_t start = at_++;
+        while (at_ < text_.size() && !isSpace(text_[at_]) && !isDelimiter(text_[at_])) {
+            ++at_;
+        }
+        return text_.substr(start, at_ - start);
+    }
+    // One whole object, as its bytes: a dictionary, array, string, name, number, keyword or an
+    // indirect reference ("12 0 R"). Empty when the bytes end or make no object.
+    std::string_view object() {
+        skipSpace();
+        const std::size_t start = at_;
+        if (!skipObject()) {
+            return {};
+        }
+        // "a b R": two integers and the keyword R are one reference.
+        const std::size_t afterFirst = at_;
+        if (isInteger(text_.substr(start, afterFirst - start))) {
+            PdfLexer ahead(text_, at_);
+            ahead.skipSpace();
+            const std::size_t second = ahead.at_;
+            if (ahead.skipObject() && isInteger(text_.substr(second, ahead.at_ - second)) &&
+                ahead.take("R") && (ahead.at_ >= text_.size() || !isRegular(text_[ahead.at_]))) {
+                at_ = ahead.at_;
+            }
+        }
+        return text_.substr(start, at_ - start);
+    }
+
+private:
+    static bool isSpace(char c) {
+        return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == '\0';
+    }
+    static bool isDelimiter(char c) {
+        return std::string_view("()<>[]{}/%").find(c) != std::string_view::npos;
+    }
+    static bool isRegular(char c) { return !isSpace(c) && !isDelimiter(c); }
+    static bool isInteger(std::string_view s) {
+        return !s.empty() && s.find_first_not_of("0123456789") == std::string_view::npos;
+    }
+    void skipSpace() {
+        while (at_ < text_.size()) {
+            if (isSpace(text_[at_])) {
+                ++at_;
+            } else if (text_[at_] == '%') { // a comment, to the end of its line
+                while (at_ < text_.size() && text_[at_] != '\n' && text_[at_] != '\r') {
+                    ++at_;
+                }
+            } else {
+                return;
+            }
+        }
+    }
+    bool skipObject() {
+        skipSpace();
+        if (at_ >= text_.size()) {
+            return false;
+        }
+        const char c = text_[at_];
+        if (text_.substr(at_).starts_with("<<")) {
+            at_ += 2;
+            while (!take(">>")) {
+                if (name().empty() || !skipObject()) {
+                    return false;
+                }
+            }
+            return true;
+        }
+        if (c == '[') {
+            ++at_;
+            while (!take("]")) {
+                if (!skipObject()) {
+                    return false;
+                }
+            }
+            return true;
+        }
+        if (c == '(') { // nested parentheses balance; a backslash escapes the next byte
+            int depth = 0;
+            for (; at_ < text_.size(); ++at_) {
+                if (text_[at_] == '\\') {
+                    ++at_;
+                } else if (text_[at_] == '(') {
+                    ++depth;
+                } else if (text_[at_] == ')' && --depth == 0) {
+                    ++at_;
+                    return true;
+                }
+            }
+            return false;
+        }
+        if (c == '<') {
+            const std::size_t end = text_.find('>', at_);
+            if (end == std::string_view::npos) {
+                return false;
+            }
+            at_ = end + 1;
+            return true;
+        }
+        if (c == '/') {
+            return !name().empty();
+        }
+        if (!isRegular(c)) {
+            return false;
+        }
+        while (at_ < text_.size() && isRegular(text_[at_])) {
+            ++at_;
+        }
+        return true;
+    }
+
+    std::string_view text_;
+    std::size_t at_;
+};
+
+// The entries of the dictionary that starts at `at` in `text`, as (name, object) bytes.
+std::optional<std::vector<std::pair<std::string_view, std::string_view>>>
+dictionaryAt(std::string_view text, std::size_t at) {
+    PdfLexer lexer(text, at);
+    if (!lexer.take("<<")) {
+        return std::nullopt;
+    }
+    std::vector<std::pair<std::string_view, std::string_view>> entries;
+    while (!lexer.take(">>")) {
+        const std::string_view key = lexer.name();
+        const std::string_view value = key.empty() ? std::string_view() : lexer.object();
+        if (value.empty()) {
+            return std::nullopt;
+        }
+        entries.emplace_back(key, value);
+    }
+    return entries;
+}
+
+// The unsigned decimal number at `at`, after blanks and line ends; `at` moves past it.
+template <class Number>
+std::optional<Number> numberAt(std::string_view text, std::size_t& at) {
+    while (at < text.size() && (text[at] == ' ' || text[at] == '\r' || text[at] == '\n')) {
+        ++at;
+    }
+    if (at >= text.size()) {
+        return std::nullopt;
+    }
+    Number value{};
+    const auto [end, error] = std::from_chars(text.data() + at, text.data() + text.size(), value);
+    if (error != std::errc()) {
+        return std::nullopt;
+    }
+    at = static_cast<std::size_t>(end - text.data());
+    return value;
+}
+
+QByteArray readAt(QFile& file, qint64 offset, qint64 size) {
+    return file.seek(offset) ? file.read(size) : QByteArray();
+}
+
+// The title as a PDF text string in hex: the byte order mark, then UTF-16BE.
+QByteArray hexTitle(const QString& title) {
+    QByteArray bytes("\xFE\xFF", 2);
+    for (const QChar c : title) {
+        bytes.append(char(c.unicode() >> 8));
+        bytes.append(char(c.unicode() & 0xFF));
+    }
+    return '<' + bytes.toHex().toUpper() + '>';
+}
+
+// Appends the update that gives the PDF `title`; false (and the file as it was) when the file is
+// not laid out as Qt writes it: a classic cross-reference table and a trailer naming the Info
+// dictionary.
+bool mendPdfTitle(const QString& path, const QString& title) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite)) {
+        return false;
+    }
+    const qint64 size = file.size();
+    constexpr qint64 kTail = 4096;
+    const QByteArray tailBytes = readAt(file, std::max<qint64>(0, size - kTail), kTail);
+    const std::string_view tail(tailBytes.constData(), std::size_t(tailBytes.size()));
+    const std::size_t startxref = tail.rfind("startxref");
+    const std::size_t trailer = tail.rfind("trailer", startxref);
+    if (startxref == std::string_view::npos || trailer == std::string_view::npos) {
+        return false;
+    }
+    std::size_t at = startxref + 9;
+    const auto xref = numberAt<qint64>(tail, at);
+    const auto entries = dictionaryAt(tail, trailer + 7);
+    if (!xref || *xref <= 0 || *xref >= size || !entries) {
+        return false;
+    }
+    // The trailer's Info reference, "n g R".
+    std::optional<long> infoNumber;
+    std::optional<int> infoGeneration;
+    for (const auto& [key, value] : *entries) {
+        if (key == "/Info") {
+            std::size_t v = 0;
+            infoNumber = numberAt<long>(value, v);
+            infoGeneration = numberAt<int>(value, v);
+        }
+    }
+    if (!infoNumber || !infoGeneration) {
+        return false;
+    }
+    // The Info object's offset from the table: subsections "first count", then 20-byte entries.
+    const QByteArray tableBytes = readAt(file, *xref, std::min<qint64>(size - *xref, 1 << 20));
+    const std::string_view table(tableBytes.constData(), std::size_t(tableBytes.size()));
+    if (!table.starts_with("xref")) {
+        return false;
+    }
+    at = 4;
+    std::optional<qint64> infoOffset;
+    while (!infoOffset) {
+        const auto first = numberAt<long>(table, at);
+        const auto count = numberAt<long>(table, at);
+        if (!first || !count || *count < 0) {
+            return false;
+        }
+        while (at < table.size() && (table[at] == ' ' || table[at] == '\r' || table[at] == '\n')) {
+            ++at;
+        }
+        if (*infoNumber >= *first && *infoNumber < *first + *count) {
+            std::size_t entry = at + std::size_t(*infoNumber - *first) * 20;
+            infoOffset = numberAt<qint64>(table, entry);
+            if (!infoOffset || *infoOffset <= 0 || *infoOffset >= size) {
+                return false;
+            }
+        } else {
+            at += std::size_t(*count) * 20;
+            if (at >= table.size()) {
+                return false;
+            }
+        }
+    }
+    // The Info object: "n g obj << ... >>".
+    const QByteArray objectBytes =
+        readAt(file, *infoOffset, std::min<qint64>(size - *infoOffset, 1 << 16));
+    const std::string_view object(objectBytes.constData(), std::size_t(objectBytes.size()));
+    const std::size_t dictionary = object.find("<<");
+    const std::size_t keyword = object.find("obj");
+    if (dictionary == std::string_view::npos || keyword == std::string_view::npos ||
+        keyword > dictionary) {
+        return false;
+    }
+    const auto info = dictionaryAt(object, dictionary);
+    if (!info) {
+        return false;
+    }
+
+    // The update: the Info object again, a table with its one entry, and a trailer that keeps
+    // the earlier one's entries and points back to the earlier table.
+    const QByteArray reference =
+        QByteArray::number(qlonglong(*infoNumber)) + ' ' + QByteArray::number(*infoGeneration);
+    QByteArray update = "\n";
+    const qint64 objectAt = size + update.size();
+    update += reference + " obj\n<<\n/Title " + hexTitle(title) + '\n';
+    for (const auto& [key, value] : *info) {
+        if (key != "/Title") {
+            update += QByteArray(key.data(), qsizetype(key.size())) + ' ' +
+                      QByteArray(value.data(), qsizetype(value.size())) + '\n';
+        }
+    }
+    update += ">>\nendobj\n";
+    const qint64 tableAt = size + update.size();
+    update += "xref\n" + QByteArray::number(qlonglong(*infoNumber)) + " 1\n";
+    update += QByteArray::number(objectAt).rightJustified(10, '0') + ' ' +
+              QByteArray::number(*infoGeneration).rightJustified(5, '0') + " n \n";
+    update += "trailer\n<<\n";
+    for (const auto& [key, value] : *entries) {
+        if (key != "/Prev") {
+            update += QByteArray(key.data(), qsizetype(key.size())) + ' ' +
+                      QByteArray(value.data(), qsizetype(value.size())) + '\n';
+        }
+    }
+    update += "/Prev " + QByteArray::number(*xref) + "\n>>\nstartxref\n" +
+              QByteArray::number(tableAt) + "\n%%EOF\n";
+    if (!file.seek(size) || file.write(update) != update.size() || !file.flush()) {
+        file.resize(size); // a partial update would hide the earlier trailer
+        return false;
+    }
+    return true;
+}
+
+// --- Sending a job to its queue -----------------------------------------------------------------
+
+// Where Qt's CUPS print engine keeps the options chosen in the print dialog (page ranges, job
+// priority, banner pages, ...): a list of names and values, alternating. Qt's private key
+// PPK_CupsOptions.
+constexpr auto kCupsOptionsProperty = QPrintEngine::PrintEnginePropertyKey(0xfe00);
+
+// The options Qt's own CUPS engine sends with a job, in its order: the paper, the copies and
+// their collation, the sides, the orientation, then the print dialog's options.
+std::vector<std::pair<QByteArray, QByteArray>> jobOptions(const QPrinter& printer) {
+    std::vector<std::pair<QByteArray, QByteArray>> options;
+    const QPageLayout layout = printer.pageLayout();
+    options.emplace_back("media", layout.pageSize().key().toUtf8());
+    if (printer.copyCount() > 1) {
+        options.emplace_back("copies", QByteArray::number(printer.copyCount()));
+        if (printer.collateCopies()) {
+            options.emplace_back("Collate", "True");
+        }
+    }
+    const bool portrait = layout.orientation() == QPageLayout::Portrait;
+    switch (printer.duplex()) {
+    case QPrinter::DuplexNone:
+        options.emplace_back("sides", "one-sided");
+        break;
+    case QPrinter::DuplexAuto:
+        options.emplace_back("sides", portrait ? "two-sided-long-edge" : "two-sided-short-edge");
+        break;
+    case QPrinter::DuplexLongSide:
+        options.emplace_back("sides", "two-sided-long-edge");
+        break;
+    case QPrinter::DuplexShortSide:
+        options.emplace_back("sides", "two-sided-short-edge");
+        break;
+    }
+    if (!portrait) {
+        options.emplace_back("landscape", "");
+    }
+    const QStringList chosen = printer.printEngine()->property(kCupsOptionsProperty).toStringList();
+    for (qsizetype i = 0; i + 1 < chosen.size(); i += 2) {
+        options.emplace_back(chosen[i].toUtf8(), chosen[i + 1].toUtf8());
+    }
+    return options;
+}
+
+// Sends the PDF `file` to the printer's queue under `title`; the CUPS job id, 0 on failure.
+int sendToQueue(const QPrinter& printer, const QString& file, const std::string& title) {
+    const auto options = jobOptions(printer);
+    std::vector<cups_option_t> list;
+    list.reserve(options.size());
+    for (const auto& [name, value] : options) {
+        list.push_back({const_cast<char*>(name.constData()), const_cast<char*>(value.constData())});
+    }
+    return cupsPrintFile(printer.printerName().toUtf8().constData(),
+                         QFile::encodeName(file).constData(), title.c_str(), int(list.size()),
+                         list.empty() ? nullptr : list.data());
 }
 
 } // namespace
@@ -277,6 +656,19 @@ bool PrinterJob::StartPrinting(std::optional<bool> showDialog, std::optional<boo
     deviceName_ = printer->printerName().toStdString();
     documentName_ = jobName_.empty() ? std::string(printer_text::kUnnamedJob) : jobName_;
     printer->setDocName(QString::fromStdString(documentName_));
+    // A queue's job is written to a spool file of ours and sent when it ends, once its title is
+    // mended (see mendPdfTitle). A file name without ".pdf" keeps the queue's own print engine,
+    // its resolution and its options; given a file name, that engine writes the PDF there and
+    // sends nothing.
+    std::unique_ptr<QTemporaryFile> spool;
+    if (!toFile) {
+        spool = std::make_unique<QTemporaryFile>(QDir::tempPath() + u"/vantrel-print-XXXXXX"_s);
+        if (!spool->open()) {
+            return false;
+        }
+        spool->close(); // Qt's engine opens it again by name
+        printer->setOutputFileName(spool->fileName());
+    }
 
     if (!(showProgress.has_value() && !*showProgress)) {
         const QString destination =
@@ -296,6 +688,7 @@ bool PrinterJob::StartPrinting(std::optional<bool> showDialog, std::optional<boo
     }
     printer_ = std::move(printer);
     painter_ = std::move(painter);
+    spool_ = std::move(spool);
     // QPainter::begin has started the first page.
     pageStarted_ = true;
     pagesEnded_ = 0;
@@ -345,9 +738,16 @@ void PrinterJob::finish() {
         textX_ = 0;
         textY_ = 0;
         pageStarted_ = false;
-        painter_->end(); // sends the job (or writes the file)
+        // Writes the PDF: the user's file, or the spool file of a queue's job.
+        const bool written = painter_->end();
+        const QString file = printer_->outputFileName();
+        mendPdfTitle(file, QString::fromStdString(documentName_));
+        if (spool_ && written) {
+            sendToQueue(*printer_, file, documentName_);
+        }
         painter_.reset();
         printer_.reset();
+        spool_.reset(); // removes the spool file: CUPS keeps its own copy of the job
     }
     closeProgress();
 }

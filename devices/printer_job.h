@@ -10,7 +10,9 @@
 // print-to-file save dialog (through platform::dialogs()) and the progress window; failures are
 // results: StartPrinting gives false, the other commands do nothing without a job. Pictures are
 // stored losslessly in the job; grey and black-and-white pictures are stored as grey and 1-bit.
-// GUI thread only.
+// The job's name is the PDF's title, written so that every reader (cups-filters too) reads it as
+// it was given; a queue's job is therefore written to a spool file and sent to CUPS when it ends,
+// with the options Qt's own print engine would send. GUI thread only.
 
 #include "devices/print_progress_window.h"
 #include "imaging/picture_registry.h"
@@ -26,6 +28,7 @@
 
 class QPainter;
 class QPrinter;
+class QTemporaryFile;
 
 namespace vantrel::devices {
 
@@ -154,7 +157,8 @@ public:
 
     // --- For the program and tests ---------------------------------------------------------------
     bool printing() const { return printer_ != nullptr; }
-    // The running job's printer (null when idle); its name, output file, page layout.
+    // The running job's printer (null when idle); its name, output file (for a queue's job, the
+    // spool file), page layout.
     const QPrinter* printer() const { return printer_.get(); }
     // The printer of the running job, or of the last one, as the dialog named it.
     const std::string& deviceName() const { return deviceName_; }
@@ -200,6 +204,7 @@ private:
     // Job state.
     std::unique_ptr<QPrinter> printer_;
     std::unique_ptr<QPainter> painter_;
+    std::unique_ptr<QTemporaryFile> spool_; // a queue's job until it is sent
     bool pageStarted_ = false;
     int pagesEnded_ = 0;
     int currentPage_ = 1;

@@ -111,12 +111,18 @@ DecodeStatus locateBmpRows(std::FILE* file, std::uint64_t size, BmpRows& where) 
     if (offset > size || (size - offset) / stride < rows) {
         return DecodeStatus::Failed; // truncated pixel rows
     }
-    where = {static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(rows), topDown, stride,
-             offset};
+    const std::size_t infoBytes = std::min<std::size_t>(got - base - 14, headerSize);
+    where = {static_cast<std::uint32_t>(width),
+             static_cast<std::uint32_t>(rows),
+             topDown,
+             stride,
+             offset,
+             bmpInfoResolution({info, infoBytes})};
     return DecodeStatus::Decoded;
 }
 
-DecodeStatus decodeBmp(std::FILE* file, std::uint64_t size, ImageBuffer& out) {
+DecodeStatus decodeBmp(std::FILE* file, std::uint64_t size, ImageBuffer& out,
+                       const RowProgress& progress) {
     BmpRows where;
     const DecodeStatus located = locateBmpRows(file, size, where);
     if (located != DecodeStatus::Decoded) {
@@ -130,6 +136,7 @@ DecodeStatus decodeBmp(std::FILE* file, std::uint64_t size, ImageBuffer& out) {
     if (!out.create(24, width, static_cast<std::uint32_t>(rows))) {
         return DecodeStatus::Failed;
     }
+    out.setResolution(where.resolution);
     const std::uint64_t rowsPerChunk = std::max<std::uint64_t>(1, kChunkBytes / stride);
     std::vector<std::uint8_t> chunk(
         static_cast<std::size_t>(std::min(rows, rowsPerChunk) * stride));
@@ -146,11 +153,13 @@ DecodeStatus decodeBmp(std::FILE* file, std::uint64_t size, ImageBuffer& out) {
             const auto y = static_cast<std::uint32_t>(topDown ? fileRow : rows - 1 - fileRow);
             swapRedBlue(chunk.data() + i * stride, out.row(y), static_cast<std::size_t>(width));
         }
+        progress.update(first + n, rows);
     }
     return DecodeStatus::Decoded;
 }
 
-bool writeBmpHeader(std::FILE* out, std::uint32_t width, std::uint32_t height) {
+bool writeBmpHeader(std::FILE* out, std::uint32_t width, std::uint32_t height,
+                    Resolution resolution) {
     const std::size_t stride = (3 * std::size_t{width} + 3) / 4 * 4;
     const std::uint64_t fileSize = std::uint64_t{height} * stride + 54;
     if (fileSize > 0xFFFFFFFFu) {
@@ -169,10 +178,14 @@ bool writeBmpHeader(std::FILE* out, std::uint32_t width, std::uint32_t height) {
     put32(22, height);
     header[26] = 1;  // planes
     header[28] = 24; // bits per pixel
+    if (resolution.known()) {
+        put32(38, resolution.xPerMetre);
+        put32(42, resolution.yPerMetre);
+    }
     return std::fwrite(header, 1, sizeof header, out) == sizeof header;
 }
 
-bool encodeBmp(const ImageBuffer& image, std::FILE* out) {
+bool encodeBmp(const ImageBuffer& image, std::FILE* out, const RowProgress& progress) {
     if (!image.valid()) {
         return false;
     }
@@ -187,7 +200,7 @@ bool encodeBmp(const ImageBuffer& image, std::FILE* out) {
     const std::uint32_t width = src.width();
     const std::uint32_t height = src.height();
     const std::size_t stride = (3 * std::size_t{width} + 3) / 4 * 4;
-    if (!writeBmpHeader(out, width, height)) {
+    if (!writeBmpHeader(out, width, height, src.resolution())) {
         return false;
     }
     const std::size_t rowsPerChunk = std::max<std::size_t>(1, kChunkBytes / stride);
@@ -201,6 +214,7 @@ bool encodeBmp(const ImageBuffer& image, std::FILE* out) {
                 return false;
             }
             filled = 0;
+            progress.update(std::uint64_t{i} + 1, height);
         }
     }
     return std::fflush(out) == 0;

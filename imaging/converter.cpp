@@ -24,6 +24,22 @@ namespace {
 // names as fast as we try them).
 constexpr int kNameAttempts = 1000;
 
+// Progress: decoding takes the first share, encoding runs up to kEncodedPermille, and the last
+// thousandths are left for flushing the file to disk and giving it its name. Decoding the
+// program's BMP source is quick next to encoding a JPEG or PNG, so its share is smaller there.
+constexpr int kDecodeShareBeforeJpegOrPng = 200;
+constexpr int kDecodeShareBeforeBmp = 500;
+constexpr int kEncodedPermille = 990;
+constexpr int kDonePermille = 1000;
+// The BMP-to-BMP copy moves this much at a time, so that its progress can be reported.
+constexpr std::size_t kCopyChunkBytes = std::size_t{8} << 20;
+
+void report(ConversionProgress* progress, int permille) {
+    if (progress) {
+        progress->permille.store(permille, std::memory_order_relaxed);
+    }
+}
+
 thread_local std::string tLastError;
 thread_local int tLastErrno = 0;
 
@@ -33,8 +49,13 @@ int fail(int code, const std::string& file, const std::string& reason, int error
     return code;
 }
 
+// strerror_r: strerror may share one buffer between threads for unknown codes.
 std::string errnoText(int error) {
-    return error == 0 ? "unknown error" : std::strerror(error);
+    if (error == 0) {
+        return "unknown error";
+    }
+    char buffer[256];
+    return strerror_r(error, buffer, sizeof buffer); // the GNU form: returns the text
 }
 
 struct FdCloser {
@@ -163,17 +184,21 @@ private:
 
 namespace {
 
+// Decodes the source and hands the picture to `encode(image, stream, rowProgress)`.
 template <class Encode>
-int convert(const std::string& sourceName, ConvertTarget& target, Encode encode) {
+int convert(const std::string& sourceName, ConvertTarget& target, ConversionProgress* progress,
+            int decodeShare, Encode encode) {
     tLastError.clear();
     tLastErrno = 0;
+    report(progress, 0);
     ImageBuffer image;
     try {
         Source source;
         if (const auto code = openSource(sourceName, source)) {
             return *code;
         }
-        if (!decodePicture(source.file.get(), source.size, image)) {
+        if (!decodePicture(source.file.get(), source.size, image,
+                           RowProgress(progress, 0, decodeShare))) {
             return decodeFailure(sourceName);
         }
     } catch (const std::bad_alloc&) {
@@ -185,10 +210,14 @@ int convert(const std::string& sourceName, ConvertTarget& target, Encode encode)
             return *code;
         }
         errno = 0;
-        if (!encode(image, out.stream())) {
+        if (!encode(image, out.stream(), RowProgress(progress, decodeShare, kEncodedPermille))) {
             return out.encodeFailed();
         }
-        return out.commit();
+        const int result = out.commit();
+        if (result == kConvertOk) {
+            report(progress, kDonePermille);
+        }
+        return result;
     } catch (const std::bad_alloc&) {
         return fail(kTargetNotWritten, target.path(), "out of memory while encoding", ENOMEM);
     }
@@ -198,9 +227,11 @@ int convert(const std::string& sourceName, ConvertTarget& target, Encode encode)
 // target's rows (the padding bytes, whose value is free, come over as they are), so they go from
 // file to file in the kernel without passing through a picture buffer. Any other source leaves
 // the decision to the general path.
-std::optional<int> copyBmpRows(const std::string& sourceName, ConvertTarget& target) {
+std::optional<int> copyBmpRows(const std::string& sourceName, ConvertTarget& target,
+                               ConversionProgress* progress) {
     tLastError.clear();
     tLastErrno = 0;
+    report(progress, 0);
     Source source;
     if (openSource(sourceName, source)) {
         return std::nullopt; // the general path reports it
@@ -215,15 +246,19 @@ std::optional<int> copyBmpRows(const std::string& sourceName, ConvertTarget& tar
         return *code;
     }
     errno = 0;
-    if (!writeBmpHeader(out.stream(), where.width, where.rows) || std::fflush(out.stream()) != 0) {
+    if (!writeBmpHeader(out.stream(), where.width, where.rows, where.resolution) ||
+        std::fflush(out.stream()) != 0) {
         return out.encodeFailed();
     }
     const int from = fileno(source.file.get());
     const int to = fileno(out.stream());
     auto offset = static_cast<off_t>(where.offset);
-    std::uint64_t left = where.stride * where.rows;
+    const std::uint64_t total = where.stride * where.rows;
+    std::uint64_t left = total;
+    const RowProgress copied(progress, 0, kEncodedPermille);
     while (left > 0) {
-        const ssize_t n = copy_file_range(from, &offset, to, nullptr, left, 0);
+        const auto step = static_cast<std::size_t>(std::min<std::uint64_t>(left, kCopyChunkBytes));
+        const ssize_t n = copy_file_range(from, &offset, to, nullptr, step, 0);
         if (n < 0 && (errno == ENOSPC || errno == EDQUOT || errno == EFBIG || errno == EIO)) {
             return out.encodeFailed();
         }
@@ -241,12 +276,18 @@ std::optional<int> copyBmpRows(const std::string& sourceName, ConvertTarget& tar
                 }
                 offset += static_cast<off_t>(want);
                 left -= want;
+                copied.update(total - left, total);
             }
             break;
         }
         left -= static_cast<std::uint64_t>(n);
+        copied.update(total - left, total);
     }
-    return out.commit();
+    const int result = out.commit();
+    if (result == kConvertOk) {
+        report(progress, kDonePermille);
+    }
+    return result;
 }
 
 bool namesPresent(const std::string& source, const ConvertTarget& target) {
@@ -260,7 +301,7 @@ bool namesPresent(const std::string& source, const ConvertTarget& target) {
 } // namespace
 
 int toJpeg(const std::string& source, ConvertTarget& target, bool grayscale, int quality,
-           bool optimise, int smoothing) {
+           bool optimise, int smoothing, ConversionProgress* progress) {
     if (!namesPresent(source, target)) {
         return kInvalidArguments;
     }
@@ -269,49 +310,58 @@ int toJpeg(const std::string& source, ConvertTarget& target, bool grayscale, int
                     "the quality must be 1 to 100 and the smoothing 0 to 100");
     }
     const JpegSettings settings{grayscale, quality, optimise, smoothing};
-    return convert(source, target, [&](const ImageBuffer& image, std::FILE* out) {
-        return encodeJpeg(image, out, settings);
-    });
+    return convert(source, target, progress, kDecodeShareBeforeJpegOrPng,
+                   [&](const ImageBuffer& image, std::FILE* out, const RowProgress& rows) {
+                       return encodeJpeg(image, out, settings, rows);
+                   });
 }
 
-int toBmp(const std::string& source, ConvertTarget& target) {
+int toBmp(const std::string& source, ConvertTarget& target, ConversionProgress* progress) {
     if (!namesPresent(source, target)) {
         return kInvalidArguments;
     }
     try {
-        if (const auto copied = copyBmpRows(source, target)) {
+        if (const auto copied = copyBmpRows(source, target, progress)) {
             return *copied;
         }
     } catch (const std::bad_alloc&) {
         return fail(kTargetNotWritten, target.path(), "out of memory while copying", ENOMEM);
     }
-    return convert(source, target, encodeBmp);
+    return convert(source, target, progress, kDecodeShareBeforeBmp,
+                   [](const ImageBuffer& image, std::FILE* out, const RowProgress& rows) {
+                       return encodeBmp(image, out, rows);
+                   });
 }
 
-int toPng(const std::string& source, ConvertTarget& target, int depth) {
+int toPng(const std::string& source, ConvertTarget& target, int depth,
+          ConversionProgress* progress) {
     if (!namesPresent(source, target)) {
         return kInvalidArguments;
     }
     if (depth != 24) {
         return fail(kInvalidArguments, "", "the PNG depth must be 24");
     }
-    return convert(source, target, encodePng);
+    return convert(source, target, progress, kDecodeShareBeforeJpegOrPng,
+                   [](const ImageBuffer& image, std::FILE* out, const RowProgress& rows) {
+                       return encodePng(image, out, rows);
+                   });
 }
 
 int toJpeg(const std::string& source, const std::string& target, bool grayscale, int quality,
-           bool optimise, int smoothing) {
+           bool optimise, int smoothing, ConversionProgress* progress) {
     auto replacing = ConvertTarget::replacing(target);
-    return toJpeg(source, replacing, grayscale, quality, optimise, smoothing);
+    return toJpeg(source, replacing, grayscale, quality, optimise, smoothing, progress);
 }
 
-int toBmp(const std::string& source, const std::string& target) {
+int toBmp(const std::string& source, const std::string& target, ConversionProgress* progress) {
     auto replacing = ConvertTarget::replacing(target);
-    return toBmp(source, replacing);
+    return toBmp(source, replacing, progress);
 }
 
-int toPng(const std::string& source, const std::string& target, int depth) {
+int toPng(const std::string& source, const std::string& target, int depth,
+          ConversionProgress* progress) {
     auto replacing = ConvertTarget::replacing(target);
-    return toPng(source, replacing, depth);
+    return toPng(source, replacing, depth, progress);
 }
 
 } // namespace vantrel::imaging

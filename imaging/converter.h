@@ -4,7 +4,17 @@
 // encodes the target through platform::AtomicFile: the file appears under its name only when it
 // is complete and on disk, so a failure or a crash never leaves a partial file and never destroys
 // an earlier one. Calls keep no state between them.
+//
+// The source's resolution goes into the target when the source carries one (BMP pixels per metre,
+// JPEG JFIF density in dots per inch or per centimetre, PNG pHYs in metres, TIFF X/YResolution in
+// inches or centimetres): JPEG as a JFIF density in dots per inch, PNG as pHYs, BMP as pixels per
+// metre. Without one the target's fields are JFIF 1:1 with no unit, no pHYs, and BMP 0.
+//
+// Threads: a conversion may run on any thread, several at once. It shares no mutable state with
+// other conversions or with the rest of the imaging layer (the drawing surface, registered
+// pictures); lastConversionError and lastConversionErrno are kept per thread.
 
+#include <atomic>
 #include <functional>
 #include <string>
 
@@ -40,18 +50,30 @@ private:
     std::function<std::string(int)> nameFor_; // empty when replacing
 };
 
+// How far a conversion has come, for a progress display on another thread. The conversion sets
+// permille to 0 when it starts, raises it (never lowers it) as rows are decoded and encoded, and
+// sets 1000 once the target is in place; a failed conversion leaves it where it stopped. Writes
+// are relaxed stores, at most one per row; read it with a relaxed load.
+struct ConversionProgress {
+    std::atomic<int> permille{0};
+};
+
 // grayscale: write one grey channel; quality 1..100 (baseline tables); smoothing 0..100.
+// `progress`, when given, is updated during the call (see ConversionProgress).
 int toJpeg(const std::string& source, ConvertTarget& target, bool grayscale, int quality,
-           bool optimise, int smoothing);
-int toBmp(const std::string& source, ConvertTarget& target);
+           bool optimise, int smoothing, ConversionProgress* progress = nullptr);
+int toBmp(const std::string& source, ConvertTarget& target, ConversionProgress* progress = nullptr);
 // depth must be 24: the output is an Adam7-interlaced 8-bit RGB PNG.
-int toPng(const std::string& source, ConvertTarget& target, int depth);
+int toPng(const std::string& source, ConvertTarget& target, int depth,
+          ConversionProgress* progress = nullptr);
 
 // The same, replacing `target`.
 int toJpeg(const std::string& source, const std::string& target, bool grayscale, int quality,
-           bool optimise, int smoothing);
-int toBmp(const std::string& source, const std::string& target);
-int toPng(const std::string& source, const std::string& target, int depth);
+           bool optimise, int smoothing, ConversionProgress* progress = nullptr);
+int toBmp(const std::string& source, const std::string& target,
+          ConversionProgress* progress = nullptr);
+int toPng(const std::string& source, const std::string& target, int depth,
+          ConversionProgress* progress = nullptr);
 
 // One line saying why the last conversion on this thread failed (the file and the reason), for
 // the command line; empty after a success.

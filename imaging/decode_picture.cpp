@@ -10,8 +10,9 @@ bool readAt(std::FILE* file, std::uint64_t offset, void* into, std::size_t n) {
     return std::fread(into, 1, n, file) == n;
 }
 
-bool decodePicture(std::FILE* file, std::uint64_t size, ImageBuffer& out) {
-    using Decoder = DecodeStatus (*)(std::FILE*, std::uint64_t, ImageBuffer&);
+bool decodePicture(std::FILE* file, std::uint64_t size, ImageBuffer& out,
+                   const RowProgress& progress) {
+    using Decoder = DecodeStatus (*)(std::FILE*, std::uint64_t, ImageBuffer&, const RowProgress&);
     static constexpr Decoder kDecoders[] = {decodeJpeg, decodeBmp, decodeTiff,
                                             decodePng,  decodePcx, decodePhotoCd};
     for (Decoder decode : kDecoders) {
@@ -20,7 +21,7 @@ bool decodePicture(std::FILE* file, std::uint64_t size, ImageBuffer& out) {
             return false;
         }
         ImageBuffer image;
-        switch (decode(file, size, image)) {
+        switch (decode(file, size, image, progress)) {
         case DecodeStatus::NotMine:
             continue;
         case DecodeStatus::Failed:

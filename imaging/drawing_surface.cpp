@@ -70,6 +70,16 @@ void DrawingSurface::resize(int width, int height) {
     changed({0, 0, width, height});
 }
 
+void DrawingSurface::setResolution(Resolution resolution) {
+    if (!resolution.known()) {
+        resolution = {};
+    }
+    if (resolution != resolution_) {
+        resolution_ = resolution;
+        ++changes_; // the pixels stay, but the picture's bytes differ: sharedPicture makes anew
+    }
+}
+
 void DrawingSurface::setBackgroundPicture(std::span<const std::uint8_t> bytes,
                                           BackgroundMode mode) {
     try {
@@ -189,12 +199,17 @@ std::vector<std::uint8_t> DrawingSurface::getPicture(int width, int height) cons
     }
     try {
         if (w == bitmap_.width() && h == bitmap_.height()) {
-            return rasterToBmp(bitmap_);
+            return rasterToBmp(bitmap_, resolution_);
         }
         Raster scaled(int(w), int(h), platform::toPixel(background_));
         platform::stretchBlt(scaled, {0, 0, int(w), int(h)}, bitmap_.source(),
                              platform::rop::kSrcCopy, platform::StretchMode::Halftone);
-        return rasterToBmp(scaled);
+        const Resolution stretched =
+            resolution_.known()
+                ? Resolution::perMetre(double(resolution_.xPerMetre) * double(w) / bitmap_.width(),
+                                       double(resolution_.yPerMetre) * double(h) / bitmap_.height())
+                : Resolution{};
+        return rasterToBmp(scaled, stretched);
     } catch (const std::bad_alloc&) {
         return {};
     }
@@ -223,7 +238,7 @@ void DrawingSurface::changed(PixelRect rect) const {
     }
 }
 
-std::vector<std::uint8_t> rasterToBmp(const Raster& raster) {
+std::vector<std::uint8_t> rasterToBmp(const Raster& raster, Resolution resolution) {
     const std::size_t width = std::size_t(raster.width());
     const std::size_t height = std::size_t(raster.height());
     const std::size_t stride = (width * 3 + 3) & ~std::size_t{3};
@@ -240,6 +255,10 @@ std::vector<std::uint8_t> rasterToBmp(const Raster& raster) {
     put16(h + 26, 1);
     put16(h + 28, 24);
     put32(h + 34, std::uint32_t(imageSize));
+    if (resolution.known()) {
+        put32(h + 38, resolution.xPerMetre);
+        put32(h + 42, resolution.yPerMetre);
+    }
     for (std::size_t i = 0; i < height; ++i) {
         const std::uint32_t* in = raster.row(int(height - 1 - i)); // rows bottom-up
         std::uint8_t* out = h + 54 + i * stride;

@@ -9,6 +9,7 @@
 
 #include "imaging/draw_picture.h"
 #include "imaging/picture_registry.h"
+#include "imaging/resolution.h"
 #include "platform/raster.h"
 
 #include <cstdint>
@@ -61,6 +62,13 @@ public:
     CoordinateUnit unit() const { return unit_; }
     void setUnit(CoordinateUnit unit) { unit_ = unit; }
 
+    // The resolution of what the panel shows (a scanned page's, say), written into the BMP header
+    // of getPicture and sharedPicture; unknown (0, the initial value) writes zeros. It stays until
+    // set again: drawing, clearing and resizing leave it as it is. A resolution known on one axis
+    // only counts as unknown.
+    Resolution resolution() const { return resolution_; }
+    void setResolution(Resolution resolution);
+
     // Draws the registered picture `handle` at (x, y), with the given size or its own. Nothing
     // happens for 0 or a handle that is not registered.
     void drawPicture(PictureHandle handle, int x, int y, std::optional<int> width = {},
@@ -71,8 +79,8 @@ public:
                std::optional<int> height = {});
     // The content as a 24-bit bottom-up BMP file. Per axis: 0 for the bitmap's size, -p for p
     // percent of it (at least 10, rounded to the nearest pixel), a positive value as it is; the
-    // content is stretched (HALFTONE) when the size differs. Empty when a size is not positive
-    // or too large to make.
+    // content is stretched (HALFTONE) when the size differs, and the resolution with it, so the
+    // picture keeps its physical size. Empty when a size is not positive or too large to make.
     std::vector<std::uint8_t> getPicture(int width = 0, int height = 0) const;
     // getPicture() at the bitmap's size, made once per state of the panel: while nothing has
     // been drawn since, asking again gives the same bytes as long as anyone still holds them (a
@@ -98,6 +106,7 @@ private:
     std::unique_ptr<PictureObject> backgroundPicture_;
     BackgroundMode backgroundMode_ = BackgroundMode::TopLeft;
     CoordinateUnit unit_ = CoordinateUnit::Pixels;
+    Resolution resolution_;
     std::pair<int, int> position_{0, 0};
     ChangeListener listener_;
     mutable std::uint64_t changes_ = 0; // counts every change, to tell when sharedPicture is stale
@@ -105,7 +114,8 @@ private:
     mutable std::uint64_t lastPictureChanges_ = 0;
 };
 
-// Writes `raster` as a 24-bit bottom-up BMP file (54-byte header, no colour table).
-std::vector<std::uint8_t> rasterToBmp(const platform::Raster& raster);
+// Writes `raster` as a 24-bit bottom-up BMP file (54-byte header, no colour table), with
+// `resolution` in its pixels per metre fields (0 when unknown).
+std::vector<std::uint8_t> rasterToBmp(const platform::Raster& raster, Resolution resolution = {});
 
 } // namespace vantrel::imaging

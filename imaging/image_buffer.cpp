@@ -1,5 +1,6 @@
 #include "imaging/image_buffer.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -13,7 +14,9 @@ namespace vantrel::imaging {
 
 namespace {
 
-DecodeLimits gLimits;
+// Read by every decode, on whichever thread converts; written only by setDecodeLimits.
+std::atomic<std::uint64_t> gMaxPixels{DecodeLimits{}.maxPixels};
+std::atomic<std::uint32_t> gMaxDimension{DecodeLimits{}.maxDimension};
 thread_local int tStorageError = 0;
 
 constexpr unsigned kLastCounter = 2047483647;
@@ -34,10 +37,12 @@ int lastStorageError() {
 }
 
 DecodeLimits decodeLimits() {
-    return gLimits;
+    return {gMaxPixels.load(std::memory_order_relaxed),
+            gMaxDimension.load(std::memory_order_relaxed)};
 }
 void setDecodeLimits(const DecodeLimits& limits) {
-    gLimits = limits;
+    gMaxPixels.store(limits.maxPixels, std::memory_order_relaxed);
+    gMaxDimension.store(limits.maxDimension, std::memory_order_relaxed);
 }
 
 MappedStorage::MappedStorage(std::uint8_t* data, std::size_t size, int fd)
@@ -98,8 +103,9 @@ std::unique_ptr<MappedStorage> MappedStorage::create(std::size_t size) {
 }
 
 bool ImageBuffer::sizeAllowed(std::uint64_t width, std::uint64_t height) {
-    return width > 0 && height > 0 && width <= gLimits.maxDimension &&
-           height <= gLimits.maxDimension && width * height <= gLimits.maxPixels;
+    const DecodeLimits limits = decodeLimits();
+    return width > 0 && height > 0 && width <= limits.maxDimension &&
+           height <= limits.maxDimension && width * height <= limits.maxPixels;
 }
 
 bool ImageBuffer::create(int type, std::uint32_t width, std::uint32_t height) {
@@ -118,6 +124,7 @@ bool ImageBuffer::create(int type, std::uint32_t width, std::uint32_t height) {
     height_ = height;
     stride_ = stride;
     palette_.clear();
+    resolution_ = {};
     return true;
 }
 
@@ -126,6 +133,7 @@ ImageBuffer ImageBuffer::to24() const {
     if (!valid() || !out.create(24, width_, height_)) {
         return {};
     }
+    out.resolution_ = resolution_;
     for (std::uint32_t y = 0; y < height_; ++y) {
         const std::uint8_t* s = row(y);
         std::uint8_t* d = out.row(y);
@@ -166,6 +174,7 @@ ImageBuffer ImageBuffer::toGrey8() const {
     if (!src.valid() || !out.create(8, width_, height_)) {
         return {};
     }
+    out.resolution_ = resolution_;
     out.palette_.resize(256);
     for (unsigned i = 0; i < 256; ++i) {
         const auto v = static_cast<std::uint8_t>(i);

@@ -7,6 +7,8 @@
 // Sizes are checked against the decode limits before any storage is made, so a small file that
 // claims an absurd size is refused instead of allocated.
 
+#include "imaging/resolution.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -21,7 +23,9 @@ struct DecodeLimits {
     std::uint32_t maxDimension = 1u << 20;
 };
 DecodeLimits decodeLimits();
-void setDecodeLimits(const DecodeLimits& limits); // for fuzzing and tests
+// For fuzzing and tests. Safe to call while conversions run on other threads (each limit is read
+// and written atomically), though a conversion then may see the old and new values mixed.
+void setDecodeLimits(const DecodeLimits& limits);
 
 // A hidden working file "CSWCLASS<n>.tmp" in the temporary directory ($TMPDIR or /tmp), created
 // exclusively (O_EXCL, O_NOFOLLOW, mode 0600) under the first free counter, its space reserved
@@ -80,9 +84,14 @@ public:
     std::vector<PaletteEntry>& palette() { return palette_; }
     const std::vector<PaletteEntry>& palette() const { return palette_; }
 
+    // The resolution the source file carried; unknown until a decoder sets it (create() clears it).
+    Resolution resolution() const { return resolution_; }
+    void setResolution(Resolution resolution) { resolution_ = resolution; }
+
     // A 24-bit copy (palette looked up, 5-5-5 widened, alpha dropped); invalid on failure.
     ImageBuffer to24() const;
     // An 8-bit grey copy (ITU-R BT.601 luma) with a grey ramp palette; invalid on failure.
+    // Both copies keep the resolution.
     ImageBuffer toGrey8() const;
 
 private:
@@ -93,6 +102,7 @@ private:
     std::uint32_t height_ = 0;
     std::size_t stride_ = 0;
     std::vector<PaletteEntry> palette_;
+    Resolution resolution_;
 };
 
 } // namespace vantrel::imaging

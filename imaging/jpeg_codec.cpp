@@ -30,10 +30,51 @@ void initErrors(ErrorExit& errors) {
     errors.manager.output_message = keepQuiet;
 }
 
+// The library's progress monitor, called per row while rows are written and per row of blocks
+// in the passes of jpeg_finish_compress (with optimised Huffman tables the whole entropy-coded
+// output is written there).
+struct Monitor {
+    jpeg_progress_mgr manager;
+    const RowProgress* rows;
+};
+
+void onProgress(j_common_ptr codec) {
+    const jpeg_progress_mgr& p = *codec->progress;
+    if (p.pass_limit <= 0 || p.total_passes <= 0) {
+        return;
+    }
+    // Thousandths of each pass; the total may grow as the library learns its passes, which the
+    // RowProgress absorbs by never lowering the figure.
+    const auto done = static_cast<std::uint64_t>(p.completed_passes) * 1000 +
+                      static_cast<std::uint64_t>(p.pass_counter) * 1000 /
+                          static_cast<std::uint64_t>(p.pass_limit);
+    reinterpret_cast<const Monitor*>(codec->progress)
+        ->rows->update(done, static_cast<std::uint64_t>(p.total_passes) * 1000);
+}
+
+// The JFIF density for a known resolution that fits its 16-bit fields; otherwise the library's
+// default (aspect ratio 1:1, no unit) stays.
+void setDensity(jpeg_compress_struct& codec, Resolution resolution) {
+    if (!resolution.known()) {
+        return;
+    }
+    const long x = Resolution::toDotsPerInch(resolution.xPerMetre);
+    const long y = Resolution::toDotsPerInch(resolution.yPerMetre);
+    if (x < 1 || y < 1 || x > 0xFFFF || y > 0xFFFF) {
+        return;
+    }
+    codec.density_unit = 1; // dots per inch
+    codec.X_density = static_cast<UINT16>(x);
+    codec.Y_density = static_cast<UINT16>(y);
+}
+
 // Compresses 8-bit grey or 24-bit RGB rows; false after any library error.
-bool compress(const ImageBuffer& image, std::FILE* out, const JpegSettings& settings) {
+bool compress(const ImageBuffer& image, std::FILE* out, const JpegSettings& settings,
+              const RowProgress& progress) {
     jpeg_compress_struct codec;
     ErrorExit errors;
+    Monitor monitor{{}, &progress};
+    monitor.manager.progress_monitor = onProgress;
     codec.err = &errors.manager;
     initErrors(errors);
     if (setjmp(errors.jump)) {
@@ -41,12 +82,14 @@ bool compress(const ImageBuffer& image, std::FILE* out, const JpegSettings& sett
         return false;
     }
     jpeg_create_compress(&codec);
+    codec.progress = &monitor.manager;
     jpeg_stdio_dest(&codec, out);
     codec.image_width = image.width();
     codec.image_height = image.height();
     codec.input_components = image.type() == 8 ? 1 : 3;
     codec.in_color_space = image.type() == 8 ? JCS_GRAYSCALE : JCS_RGB;
     jpeg_set_defaults(&codec);
+    setDensity(codec, image.resolution());
     codec.optimize_coding = settings.optimise ? TRUE : FALSE;
     codec.smoothing_factor = settings.smoothing;
     jpeg_set_quality(&codec, settings.quality, TRUE);
@@ -63,13 +106,15 @@ bool compress(const ImageBuffer& image, std::FILE* out, const JpegSettings& sett
 // Decoded rows straight into the buffer: 8-bit grey with a grey ramp palette, or 24-bit RGB.
 class BufferRows final : public JpegRowSink {
 public:
-    explicit BufferRows(ImageBuffer& out)
-        : out_(out) {}
+    BufferRows(ImageBuffer& out, const RowProgress& progress)
+        : out_(out)
+        , progress_(progress) {}
     bool start(const JpegFrame& frame) noexcept override {
         try {
             if (!out_.create(frame.components == 1 ? 8 : 24, frame.width, frame.height)) {
                 return false;
             }
+            out_.setResolution(frame.resolution);
             if (frame.components == 1) {
                 out_.palette().resize(256);
                 for (unsigned i = 0; i < 256; ++i) {
@@ -82,21 +127,26 @@ public:
             return false;
         }
     }
-    std::uint8_t* row(std::uint32_t y) noexcept override { return out_.row(y); }
+    std::uint8_t* row(std::uint32_t y) noexcept override {
+        progress_.update(y, out_.height());
+        return out_.row(y);
+    }
 
 private:
     ImageBuffer& out_;
+    const RowProgress& progress_;
 };
 
 } // namespace
 
-DecodeStatus decodeJpeg(std::FILE* file, std::uint64_t size, ImageBuffer& out) {
+DecodeStatus decodeJpeg(std::FILE* file, std::uint64_t size, ImageBuffer& out,
+                        const RowProgress& progress) {
     std::uint8_t magic[2];
     if (std::fread(magic, 1, 2, file) != 2 || magic[0] != 0xFF || magic[1] != 0xD8 ||
         fseeko(file, 0, SEEK_SET) != 0) {
         return DecodeStatus::NotMine;
     }
-    BufferRows rows(out);
+    BufferRows rows(out, progress);
     switch (readJpeg(file, size, JpegColours::RgbOrGrey, rows)) {
     case JpegResult::NotJpeg:
         return DecodeStatus::NotMine;
@@ -108,7 +158,8 @@ DecodeStatus decodeJpeg(std::FILE* file, std::uint64_t size, ImageBuffer& out) {
     return DecodeStatus::Decoded;
 }
 
-bool encodeJpeg(const ImageBuffer& image, std::FILE* out, const JpegSettings& settings) {
+bool encodeJpeg(const ImageBuffer& image, std::FILE* out, const JpegSettings& settings,
+                const RowProgress& progress) {
     if (!image.valid()) {
         return false;
     }
@@ -121,7 +172,7 @@ bool encodeJpeg(const ImageBuffer& image, std::FILE* out, const JpegSettings& se
     if ((settings.grayscale || image.type() != 24) && !converted.valid()) {
         return false;
     }
-    return compress(converted.valid() ? converted : image, out, settings);
+    return compress(converted.valid() ? converted : image, out, settings, progress);
 }
 
 } // namespace vantrel::imaging

@@ -103,6 +103,20 @@ long memoryCap(const jpeg_decompress_struct& codec) {
     return static_cast<long>(std::min<std::uint64_t>(3 * bytes + kMemorySlack, LONG_MAX));
 }
 
+Resolution jfifResolution(const jpeg_decompress_struct& codec) {
+    if (!codec.saw_JFIF_marker) {
+        return {};
+    }
+    switch (codec.density_unit) {
+    case 1:
+        return Resolution::dotsPerInch(codec.X_density, codec.Y_density);
+    case 2:
+        return Resolution::dotsPerCentimetre(codec.X_density, codec.Y_density);
+    default:
+        return {};
+    }
+}
+
 // Everything after the library is set up; any library error leaves by longjmp to run().
 JpegResult decodeFrom(Decode& d) {
     jpeg_decompress_struct& codec = d.codec;
@@ -122,7 +136,8 @@ JpegResult decodeFrom(Decode& d) {
         return JpegResult::NotJpeg;
     }
     d.accepted = true;
-    const JpegFrame frame{codec.output_width, codec.output_height, codec.output_components};
+    const JpegFrame frame{codec.output_width, codec.output_height, codec.output_components,
+                          jfifResolution(codec)};
     if (!ImageBuffer::sizeAllowed(frame.width, frame.height) || !holdsItsBlocks(codec, d.size)) {
         return JpegResult::Failed;
     }

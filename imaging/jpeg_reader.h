@@ -14,6 +14,8 @@
 //     16 MiB; beyond it libjpeg-turbo fails instead of allocating.
 // libjpeg's setjmp/longjmp error exit is confined to jpeg_reader.cpp.
 
+#include "imaging/resolution.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <span>
@@ -29,6 +31,9 @@ struct JpegFrame {
     std::uint32_t width = 0;
     std::uint32_t height = 0;
     int components = 0; // bytes per output pixel: 1 or 3
+    // The JFIF density when it is in dots per inch or per centimetre; unknown for an aspect
+    // ratio only (unit 0) and for files without a JFIF marker.
+    Resolution resolution;
 };
 
 // Where the decoded rows go. Both functions are called between library calls (never from inside

@@ -30,7 +30,7 @@ private:
 };
 
 DecodeStatus decodeAccepted(std::FILE* file, std::uint64_t size, const PcxHeader& h,
-                            ImageBuffer& out) {
+                            ImageBuffer& out, const RowProgress& progress) {
     if (h.bitsPerPixel != 8 || (h.planes != 1 && h.planes != 3) ||
         !pcxGeometryUsable(h, size - kPcxHeaderSize)) {
         return DecodeStatus::Failed;
@@ -80,13 +80,15 @@ DecodeStatus decodeAccepted(std::FILE* file, std::uint64_t size, const PcxHeader
                 d[2] = blue[x];
             }
         }
+        progress.update(std::uint64_t{y} + 1, height);
     }
     return DecodeStatus::Decoded;
 }
 
 } // namespace
 
-DecodeStatus decodePcx(std::FILE* file, std::uint64_t size, ImageBuffer& out) {
+DecodeStatus decodePcx(std::FILE* file, std::uint64_t size, ImageBuffer& out,
+                       const RowProgress& progress) {
     std::uint8_t raw[kPcxHeaderSize];
     if (size < sizeof raw || std::fread(raw, 1, sizeof raw, file) != sizeof raw || raw[0] != 0x0A) {
         return DecodeStatus::NotMine;
@@ -101,7 +103,7 @@ DecodeStatus decodePcx(std::FILE* file, std::uint64_t size, ImageBuffer& out) {
         return DecodeStatus::NotMine;
     }
     try {
-        return decodeAccepted(file, size, h, out);
+        return decodeAccepted(file, size, h, out, progress);
     } catch (const std::bad_alloc&) {
         return DecodeStatus::Failed;
     }

@@ -24,7 +24,8 @@ std::uint8_t clamp(double v) {
 
 } // namespace
 
-DecodeStatus decodePhotoCd(std::FILE* file, std::uint64_t size, ImageBuffer& out) {
+DecodeStatus decodePhotoCd(std::FILE* file, std::uint64_t size, ImageBuffer& out,
+                           const RowProgress& progress) {
     char signature[7];
     if (size < kMinimumSize || !readAt(file, kSignatureOffset, signature, sizeof signature) ||
         std::memcmp(signature, "PCD_IPI", sizeof signature) != 0) {
@@ -54,6 +55,7 @@ DecodeStatus decodePhotoCd(std::FILE* file, std::uint64_t size, ImageBuffer& out
                 d[2] = clamp(l + a);
             }
         }
+        progress.update(y + 2, kHeight);
     }
     return DecodeStatus::Decoded;
 }

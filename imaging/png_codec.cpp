@@ -38,7 +38,7 @@ void flushFile(png_structp png) {
     }
 }
 
-bool writeRgb(const ImageBuffer& image, std::FILE* out) {
+bool writeRgb(const ImageBuffer& image, std::FILE* out, const RowProgress& progress) {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, jumpBack, keepQuiet);
     if (!png) {
         return false;
@@ -51,6 +51,9 @@ bool writeRgb(const ImageBuffer& image, std::FILE* out) {
     png_set_write_fn(png, out, writeToFile, flushFile);
     png_set_IHDR(png, info, image.width(), image.height(), 8, PNG_COLOR_TYPE_RGB,
                  PNG_INTERLACE_ADAM7, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (const Resolution r = image.resolution(); r.known()) {
+        png_set_pHYs(png, info, r.xPerMetre, r.yPerMetre, PNG_RESOLUTION_METER);
+    }
     png_set_compression_level(png, kPngCompressionLevel);
     png_set_filter(png, PNG_FILTER_TYPE_BASE, kPngFilters);
     png_write_info(png, info);
@@ -58,6 +61,7 @@ bool writeRgb(const ImageBuffer& image, std::FILE* out) {
     for (int pass = 0; pass < passes; ++pass) {
         for (std::uint32_t y = 0; y < image.height(); ++y) {
             png_write_row(png, image.row(y));
+            progress.updateInterlaced(passes, pass, y + 1, image.height());
         }
     }
     png_write_end(png, info);
@@ -67,7 +71,8 @@ bool writeRgb(const ImageBuffer& image, std::FILE* out) {
 
 } // namespace
 
-DecodeStatus decodePng(std::FILE* file, std::uint64_t, ImageBuffer& out) {
+DecodeStatus decodePng(std::FILE* file, std::uint64_t, ImageBuffer& out,
+                       const RowProgress& progress) {
     png_byte signature[8];
     if (std::fread(signature, 1, 8, file) != 8 || png_sig_cmp(signature, 0, 8) != 0) {
         return DecodeStatus::NotMine;
@@ -86,10 +91,11 @@ DecodeStatus decodePng(std::FILE* file, std::uint64_t, ImageBuffer& out) {
     png_set_chunk_malloc_max(png, 16u << 20);
     // Ancillary chunks that the converter never uses are skipped unread: libpng allocates some of
     // them whole before checking their length (a 2 GiB text chunk would be a 2 GiB allocation).
+    // pHYs, the resolution, is read: libpng takes exactly its nine bytes.
     static constexpr png_byte kSkipped[] = "tEXt\0zTXt\0iTXt\0eXIf\0pCAL\0sCAL\0sPLT\0iCCP\0tIME\0"
-                                           "hIST\0pHYs\0oFFs\0sTER\0bKGD\0cHRM\0gAMA\0sRGB\0sBIT";
+                                           "hIST\0oFFs\0sTER\0bKGD\0cHRM\0gAMA\0sRGB\0sBIT";
     png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
-    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kSkipped, 18);
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kSkipped, 17);
     png_set_read_fn(png, file, readFromFile);
     png_set_sig_bytes(png, 8);
     png_read_info(png, info);
@@ -106,25 +112,32 @@ DecodeStatus decodePng(std::FILE* file, std::uint64_t, ImageBuffer& out) {
         png_destroy_read_struct(&png, &info, nullptr);
         return DecodeStatus::Failed;
     }
+    png_uint_32 xPerUnit = 0;
+    png_uint_32 yPerUnit = 0;
+    int unit = PNG_RESOLUTION_UNKNOWN;
+    if (png_get_pHYs(png, info, &xPerUnit, &yPerUnit, &unit) && unit == PNG_RESOLUTION_METER) {
+        out.setResolution(Resolution::perMetre(xPerUnit, yPerUnit));
+    }
     // Interlaced passes fill the same full rows, so no second copy of the picture is needed.
     for (int pass = 0; pass < passes; ++pass) {
         for (std::uint32_t y = 0; y < out.height(); ++y) {
             png_read_row(png, out.row(y), nullptr);
+            progress.updateInterlaced(passes, pass, y + 1, out.height());
         }
     }
     png_destroy_read_struct(&png, &info, nullptr);
     return DecodeStatus::Decoded;
 }
 
-bool encodePng(const ImageBuffer& image, std::FILE* out) {
+bool encodePng(const ImageBuffer& image, std::FILE* out, const RowProgress& progress) {
     if (!image.valid()) {
         return false;
     }
     if (image.type() == 24) {
-        return writeRgb(image, out);
+        return writeRgb(image, out, progress);
     }
     const ImageBuffer rgb = image.to24();
-    return rgb.valid() && writeRgb(rgb, out);
+    return rgb.valid() && writeRgb(rgb, out, progress);
 }
 
 } // namespace vantrel::imaging

@@ -102,7 +102,7 @@ bool storedBottomUp(std::uint16_t orientation) {
 // strip or tile is decoded once, and only one band of RGBA pixels exists besides the output.
 // `cap` is the cap on libtiff's allocations, which a buffer made here for it keeps to as well.
 bool readBands(TIFF* tif, std::uint32_t width, std::uint32_t height, std::uint64_t cap,
-               ImageBuffer& out) {
+               ImageBuffer& out, const RowProgress& progress) {
     // libtiff 4.5.0 refuses the first uncompressed tile of every read from a file that is not
     // memory-mapped (ours never is) when the tile's size is not a multiple of 1 KiB: it compares
     // the tile size with its buffer for the stored bytes, which it rounds up to 1 KiB. A buffer of
@@ -160,11 +160,33 @@ bool readBands(TIFF* tif, std::uint32_t width, std::uint32_t height, std::uint64
                 d[2] = static_cast<std::uint8_t>(TIFFGetB(*from));
             }
         }
+        progress.update(std::uint64_t{row} + rows, height);
     }
     return true;
 }
 
-DecodeStatus decodeOpened(std::FILE* file, ImageBuffer& out) {
+// X and Y resolution in inches (the default unit) or centimetres; a file that gives no unit
+// (RESUNIT_NONE) states only the pixels' aspect ratio.
+Resolution resolutionOf(TIFF* tif) {
+    float x = 0;
+    float y = 0;
+    std::uint16_t unit = RESUNIT_INCH;
+    if (!TIFFGetField(tif, TIFFTAG_XRESOLUTION, &x) ||
+        !TIFFGetField(tif, TIFFTAG_YRESOLUTION, &y)) {
+        return {};
+    }
+    TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &unit);
+    switch (unit) {
+    case RESUNIT_INCH:
+        return Resolution::dotsPerInch(x, y);
+    case RESUNIT_CENTIMETER:
+        return Resolution::dotsPerCentimetre(x, y);
+    default:
+        return {};
+    }
+}
+
+DecodeStatus decodeOpened(std::FILE* file, ImageBuffer& out, const RowProgress& progress) {
     TiffPointer tif = open(file, kDirectoryAllocation);
     std::uint32_t width = 0;
     std::uint32_t height = 0;
@@ -180,15 +202,17 @@ DecodeStatus decodeOpened(std::FILE* file, ImageBuffer& out) {
     // up to four 16-bit samples per pixel is twice the RGBA raster.
     const std::uint64_t cap = 2 * (std::uint64_t{width} * height * 4) + kDirectoryAllocation;
     tif = open(file, static_cast<tmsize_t>(cap));
-    if (!tif || !readBands(tif.get(), width, height, cap, out)) {
+    if (!tif || !readBands(tif.get(), width, height, cap, out, progress)) {
         return DecodeStatus::Failed;
     }
+    out.setResolution(resolutionOf(tif.get()));
     return DecodeStatus::Decoded;
 }
 
 } // namespace
 
-DecodeStatus decodeTiff(std::FILE* file, std::uint64_t, ImageBuffer& out) {
+DecodeStatus decodeTiff(std::FILE* file, std::uint64_t, ImageBuffer& out,
+                        const RowProgress& progress) {
     std::uint8_t magic[4];
     if (std::fread(magic, 1, 4, file) != 4) {
         return DecodeStatus::NotMine;
@@ -201,7 +225,7 @@ DecodeStatus decodeTiff(std::FILE* file, std::uint64_t, ImageBuffer& out) {
         return DecodeStatus::NotMine;
     }
     try {
-        return decodeOpened(file, out);
+        return decodeOpened(file, out, progress);
     } catch (const std::bad_alloc&) {
         return DecodeStatus::Failed;
     }

@@ -21,7 +21,9 @@ Button::Button(std::string_view name, QWidget* parent)
 CheckBox::CheckBox(std::string_view name, QWidget* parent)
     : QCheckBox(parent)
     , Control(name) {
-    connect(this, &QCheckBox::clicked, this, [this] { raiseEvent(EventKind::Click); });
+    // toggled, not clicked: assistive technology's toggle action changes the state without a
+    // click, and it must reach the same handler as a mouse click or the space bar.
+    connect(this, &QCheckBox::toggled, this, [this] { raiseEvent(EventKind::Click); });
 }
 
 void CheckBox::setCheckedQuietly(bool checked) {

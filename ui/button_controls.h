@@ -15,7 +15,9 @@ public:
     Button(std::string_view name, QWidget* parent);
 };
 
-// Click is raised by the user only; setting the checked state from code raises nothing.
+// Click is raised for every change of the checked state the user makes: a mouse click, the space
+// bar, or assistive technology's toggle and press actions (Qt refuses those while the box is
+// disabled). Setting the checked state from code raises nothing.
 class CheckBox final : public QCheckBox, public Control {
     Q_OBJECT
 public:
@@ -23,8 +25,9 @@ public:
     void setCheckedQuietly(bool checked);
 };
 
-// Shows a colour swatch; clicking it asks the dialog seam for a new colour. ColourChanged is
-// raised when the user picks a different colour, never when code sets one.
+// Shows a colour swatch; pressing it (mouse, space bar, or assistive technology's press action)
+// asks the dialog seam for a new colour. ColourChanged is raised when the user picks a different
+// colour, never when code sets one.
 class ColourPicker final : public QPushButton, public Control {
     Q_OBJECT
 public:

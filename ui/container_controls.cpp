@@ -5,9 +5,11 @@
 #include "ui/colour_value.h"
 #include "ui/picture_animation.h"
 
+#include <QHideEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPointer>
+#include <QShowEvent>
 
 namespace vantrel::ui {
 namespace {
@@ -87,35 +89,64 @@ void PictureBox::showPicture(std::unique_ptr<imaging::PictureObject> picture, QB
     animation_.reset(); // before the bytes it plays from go
     picture_ = std::move(picture);
     gifBytes_ = {};
+    gifAnimates_ = false;
     if (picture_ && picture_->kind == imaging::PictureKind::Gif) {
         gifBytes_ = std::move(gifBytes);
         gifBytes_.detach(); // a private copy, whatever the caller does with its buffer
+        gifAnimates_ = PictureAnimation::isAnimated(gifBytes_);
     }
     restart();
 }
 
 void PictureBox::restart() {
-    animation_.reset();
+    stopAnimation();
+    startAnimation();
+    renderStill();
+}
+
+void PictureBox::startAnimation() {
+    if (animation_ || !shown_ || !animated_ || !picture_ || !gifAnimates_) {
+        return;
+    }
     frame_ = QImage();
     framesShown_ = 0;
-    if (picture_ && picture_->kind == imaging::PictureKind::Gif && animated_ &&
-        PictureAnimation::isAnimated(gifBytes_)) {
-        QPointer<PictureBox> self(this);
-        animation_ = std::make_unique<PictureAnimation>(gifBytes_, [self] {
-            // On the animation thread: ask the GUI thread to show the new frame.
-            QMetaObject::invokeMethod(
-                self.data(),
-                [self] {
-                    if (self && self->animation_) {
-                        self->frame_ = self->animation_->takeFrame();
-                        ++self->framesShown_;
-                        self->update();
-                    }
-                },
-                Qt::QueuedConnection);
-        });
+    QPointer<PictureBox> self(this);
+    animation_ = std::make_unique<PictureAnimation>(gifBytes_, [self] {
+        // On the animation thread: ask the GUI thread to show the new frame. A frame that
+        // arrives after the animation stopped is dropped.
+        QMetaObject::invokeMethod(
+            self.data(),
+            [self] {
+                if (self && self->animation_) {
+                    self->frame_ = self->animation_->takeFrame();
+                    ++self->framesShown_;
+                    self->update();
+                }
+            },
+            Qt::QueuedConnection);
+    });
+    renderStill(); // the frames take the still's place
+}
+
+void PictureBox::stopAnimation() {
+    if (!animation_) {
+        return;
     }
-    renderStill();
+    animation_.reset();
+    frame_ = QImage();
+    renderStill(); // the first frame stands still until the animation plays again
+}
+
+void PictureBox::showEvent(QShowEvent* event) {
+    QFrame::showEvent(event);
+    shown_ = true;
+    startAnimation();
+}
+
+void PictureBox::hideEvent(QHideEvent* event) {
+    QFrame::hideEvent(event);
+    shown_ = false;
+    stopAnimation();
 }
 
 QRect PictureBox::placement(QSize picture) const {

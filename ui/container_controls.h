@@ -39,7 +39,10 @@ public:
     void setBordered(bool bordered);
     void setDisplayMode(DisplayMode mode);
     DisplayMode displayMode() const { return mode_; }
-    // Whether a picture of several frames plays (on a thread of its own) or shows its first.
+    // Whether a picture of several frames plays (on a thread of its own) or shows its first. It
+    // plays only while the box is shown: hiding the box (or a parent, or minimising the window)
+    // stops its thread, so a hidden animation costs nothing; showing it again starts over from the
+    // first frame.
     void setAnimated(bool animated);
 
     // Shows the picture held in `bytes` (BMP, JPEG, PNG, GIF, icon, cursor, PCX; the box keeps
@@ -53,8 +56,8 @@ public:
     // Lets the picture go (only the background shows), e.g. before a large one is made.
     void clearPicture();
     bool hasPicture() const { return picture_ != nullptr || animation_ != nullptr; }
-    bool isAnimating() const { return animation_ != nullptr; }
-    int framesShown() const { return framesShown_; }
+    bool isAnimating() const { return animation_ != nullptr; } // its frames are playing now
+    int framesShown() const { return framesShown_; }           // since the animation last started
 
     // Children stand in the client area, inside the border: their positions are relative to this.
     QPoint clientOrigin() const { return contentsRect().topLeft(); }
@@ -64,15 +67,20 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     void showPicture(std::unique_ptr<imaging::PictureObject> picture, QByteArray gifBytes);
     void restart();
+    void startAnimation();
+    void stopAnimation();
     QRect placement(QSize picture) const; // in client coordinates
     void renderStill();
     void drawStillIfStale() const;
 
-    QByteArray gifBytes_; // the picture's file when it is a GIF, for the animation
+    QByteArray gifBytes_;      // the picture's file when it is a GIF, for the animation
+    bool gifAnimates_ = false; // gifBytes_ hold more than one frame
     std::uint32_t background_ = 0xFFFFFF;
     DisplayMode mode_ = DisplayMode::Stretched;
     bool animated_ = true;
@@ -80,7 +88,8 @@ private:
     // The client area with the picture, drawn again after something changed.
     mutable QImage still_;
     mutable bool stillStale_ = false;
-    std::unique_ptr<PictureAnimation> animation_;
+    std::unique_ptr<PictureAnimation> animation_; // only while shown
+    bool shown_ = false;                          // between a show event and the next hide event
     QImage frame_;
     int framesShown_ = 0;
 };

@@ -1,8 +1,10 @@
 #include "ui/list_controls.h"
 
+#include <QAbstractItemView>
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QSignalBlocker>
+#include <QStyle>
 #include <algorithm>
 
 namespace vantrel::ui {
@@ -12,26 +14,57 @@ DropDownList::DropDownList(std::string_view name, QWidget* parent)
     , Control(name) {
     setEditable(false);
     setInsertPolicy(QComboBox::NoInsert);
-    connect(this, &QComboBox::currentIndexChanged, this,
-            [this] { raiseEvent(EventKind::SelectionChanged); });
+    connect(this, &QComboBox::currentIndexChanged, this, [this] {
+        showSelectedTextAsToolTip();
+        raiseEvent(EventKind::SelectionChanged);
+    });
+}
+
+void DropDownList::showPopup() {
+    if (!isEnabled()) {
+        return;
+    }
+    // The open list takes at least the width of its widest item (and of the scroll bar it shows
+    // when it holds more items than fit); Qt widens the popup to its list's minimum width and
+    // keeps it on the screen.
+    QAbstractItemView* list = view();
+    int width = list->sizeHintForColumn(0) + 2 * list->frameWidth();
+    if (count() > maxVisibleItems()) {
+        width += list->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, list);
+    }
+    list->setMinimumWidth(width);
+    QComboBox::showPopup();
 }
 
 int DropDownList::addItemWithValue(const QString& text, int value) {
-    const QSignalBlocker blocker(this);
-    const int before = currentIndex();
-    addItem(text, value);
-    setCurrentIndex(before); // Qt would select the first item added to an empty list
+    {
+        const QSignalBlocker blocker(this);
+        const int before = currentIndex();
+        addItem(text, value);
+        setCurrentIndex(before); // Qt would select the first item added to an empty list
+    }
+    showSelectedTextAsToolTip();
     return count() - 1;
 }
 
 void DropDownList::clearItems() {
-    const QSignalBlocker blocker(this);
-    clear();
+    {
+        const QSignalBlocker blocker(this);
+        clear();
+    }
+    showSelectedTextAsToolTip();
 }
 
 void DropDownList::setSelection(int index) {
-    const QSignalBlocker blocker(this);
-    setCurrentIndex(std::clamp(index, -1, count() - 1));
+    {
+        const QSignalBlocker blocker(this);
+        setCurrentIndex(std::clamp(index, -1, count() - 1));
+    }
+    showSelectedTextAsToolTip();
+}
+
+void DropDownList::showSelectedTextAsToolTip() {
+    setToolTip(selectedText());
 }
 
 QString DropDownList::itemTextAt(int index) const {

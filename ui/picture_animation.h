@@ -4,7 +4,8 @@
 // delay, looping for ever. The owner is told through `frameReady` (called on the animation
 // thread, at most once until the owner has taken the frame) and paints currentFrame() on the GUI
 // thread. So the animation keeps its own clock while the GUI thread is busy; it is shown each
-// time the GUI thread processes its events, as a long pixel pass does after every column.
+// time the GUI thread processes its events, as a long pixel pass does after every column. The
+// thread runs for the object's life: owners keep one only while the picture can be seen.
 
 #include <QByteArray>
 #include <QImage>

@@ -163,7 +163,7 @@ QWidget* Window::createControl(const ControlDefinition& d, QWidget* parent) {
     }
     case ControlKind::EditBox: {
         auto* w = new EditBox(d.name, parent);
-        w->setText(text(d.text));
+        w->setContent(text(d.text));
         w->setReadOnly(d.flags & ReadOnly);
         if (d.flags & CentredText) {
             w->setAlignment(Qt::AlignCenter);

@@ -30,7 +30,7 @@ enum class ControlKind {
 
 enum class EventKind : std::uint32_t {
     Created = 1u << 0,            // the window has been built
-    Click = 1u << 1,              // buttons, check boxes
+    Click = 1u << 1,              // buttons; check boxes: each change of state by the user
     SelectionChanged = 1u << 2,   // drop-down lists, by the user only
     TextChanged = 1u << 3,        // edit boxes, by the user or by code
     ColourChanged = 1u << 4,      // colour picker, by the user only

@@ -40,7 +40,9 @@ private:
 struct Job {
     SaveRequest request;
     SaveOutcome outcome;
-    std::atomic<int> permille{0};
+    // Of the whole save: the scratch file is its first tenth, the conversion the rest.
+    std::atomic<int> scratchPermille{0};
+    imaging::ConversionProgress conversion;
     std::atomic<bool> done{false};
 };
 
@@ -51,7 +53,7 @@ void work(Job& job) {
                                           request.content->size()));
     // The conversion reads the scratch file: the caller's bytes are not held twice meanwhile.
     request.content.reset();
-    job.permille = 100;
+    job.scratchPermille = 100;
     if (!request.convert || !job.outcome.written) {
         return;
     }
@@ -59,13 +61,14 @@ void work(Job& job) {
     int result = imaging::kTargetNotWritten;
     switch (request.format) {
     case SaveFormat::Jpeg:
-        result = imaging::toJpeg(source, request.target, false, request.quality, true, 0);
+        result = imaging::toJpeg(source, request.target, false, request.quality, true, 0,
+                                 &job.conversion);
         break;
     case SaveFormat::Bmp:
-        result = imaging::toBmp(source, request.target);
+        result = imaging::toBmp(source, request.target, &job.conversion);
         break;
     case SaveFormat::Png:
-        result = imaging::toPng(source, request.target, 24);
+        result = imaging::toPng(source, request.target, 24, &job.conversion);
         break;
     }
     job.outcome.result = result;
@@ -106,7 +109,9 @@ SaveOutcome runSave(ui::Window& window, SaveRequest request,
             progress->begin();
         }
         if (progress) {
-            progress->setPercent(progressPercent(job.permille, 1000));
+            const int permille = job.scratchPermille +
+                                 job.conversion.permille.load(std::memory_order_relaxed) * 9 / 10;
+            progress->setPercent(progressPercent(permille, 1000));
         }
         // Until the commands are disabled, a click waits for the end of the save rather than
         // starting another command in the middle of it.

@@ -1,6 +1,7 @@
 #include "workflows/scan_workflow.h"
 
 #include "devices/twain_control.h"
+#include "imaging/resolution.h"
 #include "platform/desktop.h"
 #include "platform/dialogs.h"
 #include "platform/text_number.h"
@@ -228,6 +229,8 @@ void ScanWorkflow::acquisitionEndedWithoutPage() {
 void ScanWorkflow::OnPageAcquired(std::span<const std::uint8_t> page, int width, int height) {
     auto& state = workflowState();
     sizePanelToPage(window_, width, height);
+    // The panel takes the page's resolution, so that files saved from it keep the page's size.
+    previewSurface(window_).setResolution(imaging::bmpResolution(page));
 
     if (state.sideCapturePending) {
         state.capturedSide.assign(page.begin(), page.end());

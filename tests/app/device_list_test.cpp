@@ -12,7 +12,10 @@
 
 #include <QTest>
 #include <QTimer>
+#include <condition_variable>
 #include <gtest/gtest.h>
+#include <mutex>
+#include <thread>
 
 using namespace Qt::StringLiterals;
 
@@ -129,6 +132,97 @@ TEST_F(DeviceListTest, WindowStaysResponsiveWhileTheScannersAreLookedUp) {
     EXPECT_TRUE(window().clientArea()->isEnabled());
     EXPECT_EQ(list().count(), 2);
     EXPECT_EQ(manager_.count(DAT_IDENTITY, MSG_GETFIRST), 1u);
+}
+
+// A source lookup that stops after listing its first source until the test lets it go on, and
+// notes every call the GUI thread makes meanwhile. Calls go on to the scripted manager.
+class HeldLookup {
+public:
+    HeldLookup() { current() = this; }
+    ~HeldLookup() { current() = nullptr; }
+    HeldLookup(const HeldLookup&) = delete;
+    HeldLookup& operator=(const HeldLookup&) = delete;
+
+    static TW_UINT16 entry(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg, TW_UINT16 dat,
+                           TW_UINT16 msg, TW_MEMREF data) {
+        if (HeldLookup* self = current()) {
+            self->before(Call{dg, dat, msg, dest ? dest->Id : 0});
+        }
+        return ScriptedManager::entry(origin, dest, dg, dat, msg, data);
+    }
+
+    bool held() {
+        const std::lock_guard lock(mutex_);
+        return held_;
+    }
+    void release() {
+        {
+            const std::lock_guard lock(mutex_);
+            released_ = true;
+        }
+        wake_.notify_all();
+    }
+    std::vector<Call> guiCallsWhileHeld() {
+        const std::lock_guard lock(mutex_);
+        return guiCalls_;
+    }
+
+private:
+    static HeldLookup*& current() {
+        static HeldLookup* active = nullptr;
+        return active;
+    }
+
+    void before(const Call& call) {
+        std::unique_lock lock(mutex_);
+        if (std::this_thread::get_id() == guiThread_) {
+            if (held_ && !released_) {
+                guiCalls_.push_back(call);
+            }
+            return;
+        }
+        if (call.dat == DAT_IDENTITY && call.message == MSG_GETNEXT && !released_) {
+            held_ = true;
+            wake_.wait(lock, [this] { return released_; });
+        }
+    }
+
+    const std::thread::id guiThread_ = std::this_thread::get_id();
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool held_ = false;
+    bool released_ = false;
+    std::vector<Call> guiCalls_;
+};
+
+TEST_F(DeviceListTest, RefreshPressedDuringTheLookupLeavesTheScannerComponentAlone) {
+    HeldLookup lookup;
+    startWith(devices::ManagerLibrary::fromEntry(&HeldLookup::entry));
+    // A second press arrives while the first refresh waits for the worker, which is inside
+    // Initialize with one source listed so far.
+    bool pressedAgain = false;
+    QTimer presser;
+    QObject::connect(&presser, &QTimer::timeout, [&] {
+        if (!pressedAgain && lookup.held()) {
+            pressedAgain = true;
+            window().deliverEvent(control::kRefreshButton, ui::EventKind::Click, {});
+            lookup.release();
+        }
+    });
+    presser.start(5);
+    refresh();
+    presser.stop();
+    lookup.release(); // in case the press never came
+
+    ASSERT_TRUE(pressedAgain);
+    EXPECT_EQ(lookup.guiCallsWhileHeld(), std::vector<Call>{})
+        << "the second refresh reached the source manager during the lookup";
+    EXPECT_EQ(items(), (std::vector<std::pair<QString, int>>{{u"Alpha"_s, 0}, {u"Beta"_s, 1}}));
+    EXPECT_EQ(manager_.count(DAT_IDENTITY, MSG_GETFIRST), 1u);
+    EXPECT_FALSE(main_->deviceList().refreshRunning());
+
+    refresh(); // and refreshing works again afterwards
+    EXPECT_EQ(list().count(), 2);
 }
 
 TEST_F(DeviceListTest, SaneTestScannersChosenOnceArePreselectedAfterARestart) {

@@ -3,8 +3,10 @@
 #include "app/main_window_definition.h"
 #include "tests/app/main_window_fixture.h"
 #include "ui/container_controls.h"
+#include "ui/list_controls.h"
 #include "ui/toolbar.h"
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QAction>
 #include <QLabel>
@@ -49,6 +51,39 @@ TEST_F(MainWindowLayout, ChildrenStandInTheirParentsAndTheProgressPanelIsHidden)
     EXPECT_TRUE(widget("图片框1")->isVisible());
     auto& spinner = control<ui::PictureBox>("图片框4");
     EXPECT_TRUE(spinner.hasPicture());
+}
+
+TEST_F(MainWindowLayout, EveryEventTheDefinitionListsHasAHandler) {
+    EXPECT_EQ(window().unboundEvents(), std::vector<std::string>{});
+}
+
+TEST_F(MainWindowLayout, BusyAnimationPlaysOnlyWhileTheProgressPanelShows) {
+    auto& panel = control<ui::PictureBox>(control::kProgressPanel);
+    auto& spinner = control<ui::PictureBox>(control::kBusyAnimation);
+    EXPECT_FALSE(spinner.isAnimating()); // an idle window wakes nobody
+    panel.show();
+    EXPECT_TRUE(spinner.isAnimating());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return spinner.framesShown() > 1; }, 10000));
+    panel.hide();
+    EXPECT_FALSE(spinner.isAnimating());
+}
+
+TEST_F(MainWindowLayout, DeviceListShowsLongScannerNamesInFull) {
+    auto& devices = control<ui::DropDownList>(control::kDeviceList);
+    const QString longName =
+        u"Canon imageRUNNER ADVANCE C5535 (net:192.168.17.204:airscan 扫描仪)"_s;
+    devices.addItemWithValue(u"frontend-tester (test:0)"_s, 0);
+    devices.addItemWithValue(longName, 1);
+    devices.setSelection(1);
+    EXPECT_EQ(devices.toolTip(), longName);
+
+    devices.showPopup();
+    QAbstractItemView* items = devices.view();
+    ASSERT_TRUE(items->isVisible());
+    EXPECT_GE(items->viewport()->width(), items->sizeHintForColumn(0));
+    EXPECT_GT(items->window()->width(), 152);
+    EXPECT_EQ(devices.geometry(), QRect(88, 16, 152, 20)); // the closed list keeps its place
+    devices.hidePopup();
 }
 
 TEST_F(MainWindowLayout, ToolbarButtonsAndMenus) {

@@ -10,6 +10,7 @@
 
 #include <QColor>
 #include <optional>
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -132,6 +133,30 @@ TEST_F(Startup, FirstRunCreatesTheDefaultFolderButWritesNoSettings) {
     start();
     EXPECT_TRUE(std::filesystem::is_directory(sandbox_ / "扫描图片"));
     EXPECT_FALSE(std::filesystem::exists(iniPath()));
+}
+
+TEST_F(Startup, RestoringStoredSettingsWritesNothingBack) {
+    // Most values differ from what their control's handler would write, and any write replaces
+    // the file (a new inode), so a handler that ran during creation would show.
+    writeSettings({{"分辨率", "300"},
+                   {"色彩模式", "7"},
+                   {"图片格式", "9"},
+                   {"扫描叠加", "01"},
+                   {"白色透明", "255.9"},
+                   {"JPG质量", "15"},
+                   {"默认机器", "frontend-tester (test:0)"}});
+    const std::string before = Sandbox::read(iniPath());
+    struct stat file {};
+    ASSERT_EQ(::stat(iniPath().c_str(), &file), 0);
+    start();
+    struct stat after {};
+    ASSERT_EQ(::stat(iniPath().c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, file.st_ino);
+    EXPECT_EQ(Sandbox::read(iniPath()), before);
+
+    // Once created, the same controls write again.
+    control<ui::EditBox>(control::kResolutionBox).setContent(u"600"_s);
+    EXPECT_EQ(setting("分辨率"), "600");
 }
 
 TEST_F(Startup, DefaultFolderNotCreatedOverAFileOfThatName) {

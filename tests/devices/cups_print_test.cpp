@@ -2,7 +2,9 @@
 // and makes a queue whose device is a PDF file and whose driver is the Generic PDF printer; the
 // printer component prints a copy to it as the copy workflow does, and the PDF that CUPS writes is
 // checked: one page of the queue's paper, the picture on it the right way round, stored lossless.
-// CUPS turns a landscape job onto a portrait sheet (90° counter-clockwise).
+// CUPS turns a landscape job onto a portrait sheet (90° counter-clockwise). The job's name must
+// reach both the CUPS job and the title of the PDF that comes out, and the job must carry the
+// options Qt's own print engine would have sent.
 // Runs as root only (cupsd and /etc/cups); elsewhere it is skipped.
 
 #include "app/main_window.h"
@@ -20,12 +22,16 @@
 #include "workflows/scan_workflow.h"
 #include "workflows/workflow_state.h"
 
+#include <QPainter>
+#include <QPrinterInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
 #include <QThread>
 #include <chrono>
+#include <cups/cups.h>
 #include <gtest/gtest.h>
+#include <map>
 #include <unistd.h>
 
 namespace vantrel::test {
@@ -43,6 +49,83 @@ int runScript(const QStringList& arguments, QString* errors = nullptr) {
         *errors = QString::fromUtf8(process.readAllStandardError());
     }
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+struct QueueJob {
+    int id = 0;
+    std::string title;
+};
+
+// The queue's jobs, pending and completed, oldest first.
+std::vector<QueueJob> queueJobs(const QString& queue) {
+    cups_job_t* jobs = nullptr;
+    const int n =
+        cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, queue.toUtf8().constData(), 0, CUPS_WHICHJOBS_ALL);
+    std::vector<QueueJob> list;
+    for (int i = 0; i < n; ++i) {
+        list.push_back({jobs[i].id, jobs[i].title ? jobs[i].title : ""});
+    }
+    cupsFreeJobs(n, jobs);
+    std::sort(list.begin(), list.end(), [](auto& a, auto& b) { return a.id < b.id; });
+    return list;
+}
+
+// Jobs of the queue newer than job `after`.
+std::vector<QueueJob> jobsAfter(const QString& queue, int after) {
+    std::vector<QueueJob> newer;
+    for (const QueueJob& job : queueJobs(queue)) {
+        if (job.id > after) {
+            newer.push_back(job);
+        }
+    }
+    return newer;
+}
+
+int lastJobId(const QString& queue) {
+    const auto jobs = queueJobs(queue);
+    return jobs.empty() ? 0 : jobs.back().id;
+}
+
+// The attributes CUPS keeps for a job, as text, without those that tell one job from another
+// (ids, times, names, sizes, states).
+std::map<std::string, std::string> jobAttributes(int id) {
+    ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+    const std::string uri = "ipp://localhost/jobs/" + std::to_string(id);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri.c_str());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+                 cupsUser());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
+                 "all");
+    ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+    std::map<std::string, std::string> attributes;
+    static const std::string_view kPerJob[] = {"job-id",
+                                               "job-uri",
+                                               "job-uuid",
+                                               "job-more-info",
+                                               "job-name",
+                                               "job-printer-up-time",
+                                               "job-k-octets",
+                                               "document-name-supplied",
+                                               "job-state-reasons",
+                                               "job-state-message",
+                                               "job-printer-state-message",
+                                               "job-printer-state-reasons",
+                                               "time-at-",
+                                               "date-time-at-"};
+    for (ipp_attribute_t* a = ippFirstAttribute(response); a; a = ippNextAttribute(response)) {
+        const char* name = ippGetName(a);
+        if (!name || ippGetGroupTag(a) != IPP_TAG_JOB ||
+            std::any_of(std::begin(kPerJob), std::end(kPerJob), [&](std::string_view p) {
+                return std::string_view(name).starts_with(p);
+            })) {
+            continue;
+        }
+        char text[1024];
+        ippAttributeString(a, text, sizeof text);
+        attributes[name] = text;
+    }
+    ippDelete(response);
+    return attributes;
 }
 
 class CupsPrintTest : public testing::Test {
@@ -168,6 +251,146 @@ TEST_F(CupsPrintTest, CancelledDialogSendsNoJob) {
         runTool(u"lpstat"_s, {u"-W"_s, u"completed"_s, u"-o"_s, queue_}).trimmed().isEmpty());
     EXPECT_FALSE(std::filesystem::exists(output_));
 }
+
+// --- The job's name
+// -------------------------------------------------------------------------------
+
+struct TitleRow {
+    const char* name;
+    std::string jobName;
+    QString title; // of the CUPS job and of the PDF that comes out
+};
+
+const TitleRow kTitleRows[] = {
+    // 名 (U+540D) and 复 (U+590D) hold the byte 0x0D, which a PDF literal string turns into 0x0A.
+    {"Unnamed", "", u"未命名打印作业"_s},
+    {"NamedWithCarriageReturnByte", "复印测试", u"复印测试"_s},
+    // Bytes a PDF literal string has to escape: parentheses and backslash; 作 holds 0x5C.
+    {"ParenthesesAndBackslash", "报表(二)\\草稿 作业", u"报表(二)\\草稿 作业"_s},
+};
+
+class CupsTitleTest : public CupsPrintTest, public testing::WithParamInterface<TitleRow> {};
+
+TEST_P(CupsTitleTest, NameReachesTheJobAndThePrintedPdfIntact) {
+    const TitleRow& row = GetParam();
+    const int before = lastJobId(queue_);
+    printDialogs.accept(queue_.toStdString());
+    devices::PrinterJob printer;
+    printer.setJobName(row.jobName);
+    const imaging::PictureHandle picture = registerPicture(quadrantImage(60, 80));
+    ASSERT_TRUE(printer.StartPrinting(true, false));
+    printer.DrawPicture(picture, 0, 0, printer.PageWidth(), printer.PageHeight());
+    printer.EndPrinting();
+    imaging::UnloadPicture(picture);
+
+    ASSERT_TRUE(waitForOutput()) << "no PDF from the queue";
+    EXPECT_EQ(pdfInfo(output_)[u"Title"_s], row.title);
+    const auto jobs = jobsAfter(queue_, before);
+    ASSERT_EQ(jobs.size(), 1u) << "one job for one print";
+    EXPECT_EQ(QString::fromStdString(jobs[0].title), row.title);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, CupsTitleTest, testing::ValuesIn(kTitleRows),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+// A PDF printed to a file, sent to a printer later: the PDF is read again by cups-filters.
+TEST_F(CupsPrintTest, PdfPrintedToAFileKeepsItsTitleWhenPrintedLater) {
+    printDialogs.accept(); // print to file
+    const auto file = sandbox / "copy.pdf";
+    dialogs.answerSaveFile(file.string());
+    devices::PrinterJob printer;
+    ASSERT_TRUE(printer.StartPrinting(true, false));
+    printer.EndPrinting();
+    ASSERT_TRUE(std::filesystem::exists(file));
+
+    runTool(u"lp"_s, {u"-d"_s, queue_, QString::fromStdString(file.string())});
+    ASSERT_TRUE(waitForOutput()) << "no PDF from the queue";
+    EXPECT_EQ(pdfInfo(output_)[u"Title"_s], u"未命名打印作业"_s);
+}
+
+// --- The job's options: those Qt's own print engine sends
+// --------------------------------------------
+
+struct OptionsRow {
+    const char* name;
+    int orientation; // 1 landscape
+    int copies;
+    bool collate;
+    QPrinter::DuplexMode duplex;
+    QStringList dialogOptions; // as the print dialog leaves them
+};
+
+const OptionsRow kOptionsRows[] = {
+    {"PortraitOneCopy", 0, 1, false, QPrinter::DuplexNone, {}},
+    {"LandscapeCollatedCopiesBothSides",
+     1,
+     2,
+     true,
+     QPrinter::DuplexAuto,
+     {u"job-priority"_s, u"60"_s, u"page-ranges"_s, u"1"_s}},
+    {"UncollatedCopiesLongEdge", 0, 3, false, QPrinter::DuplexLongSide, {}},
+};
+
+class CupsOptionsTest : public CupsPrintTest, public testing::WithParamInterface<OptionsRow> {
+protected:
+    // Waits for the queue's output of the job after `before`, then takes the file away so that
+    // the next job's output is told apart. The job's id, 0 when none came.
+    int nextJob(int before) {
+        if (!waitForOutput()) {
+            return 0;
+        }
+        std::filesystem::remove(output_);
+        const auto jobs = jobsAfter(queue_, before);
+        return jobs.size() == 1 ? jobs[0].id : 0;
+    }
+};
+
+TEST_P(CupsOptionsTest, JobCarriesTheOptionsQtWouldSend) {
+    const OptionsRow& row = GetParam();
+    const QImage page = quadrantImage(60, 80);
+
+    // Qt's own print engine sends the job.
+    int before = lastJobId(queue_);
+    {
+        QPrinter qt(QPrinterInfo::printerInfo(queue_), QPrinter::HighResolution);
+        qt.setPageOrientation(row.orientation == 1 ? QPageLayout::Landscape
+                                                   : QPageLayout::Portrait);
+        qt.setCopyCount(row.copies);
+        qt.setCollateCopies(row.collate);
+        qt.setDuplex(row.duplex);
+        if (!row.dialogOptions.isEmpty()) {
+            qt.printEngine()->setProperty(ScriptedPrintDialogs::kCupsOptionsProperty,
+                                          row.dialogOptions);
+        }
+        qt.setDocName(u"未命名打印作业"_s);
+        QPainter painter(&qt);
+        painter.drawImage(painter.window(), page);
+    }
+    const int qtJob = nextJob(before);
+    ASSERT_NE(qtJob, 0);
+
+    // The printer component sends the same job.
+    before = lastJobId(queue_);
+    printDialogs.push(
+        {.printer = queue_.toStdString(), .duplex = row.duplex, .cupsOptions = row.dialogOptions});
+    devices::PrinterJob printer;
+    printer.setCopies(row.copies);
+    printer.setCollate(row.collate ? 1 : 0);
+    const imaging::PictureHandle picture = registerPicture(page);
+    ASSERT_TRUE(printer.StartPrinting(true, false, std::nullopt, row.orientation));
+    printer.DrawPicture(picture, 0, 0, printer.PageWidth(), printer.PageHeight());
+    printer.EndPrinting();
+    imaging::UnloadPicture(picture);
+    const int ourJob = nextJob(before);
+    ASSERT_NE(ourJob, 0);
+
+    const auto expected = jobAttributes(qtJob);
+    ASSERT_FALSE(expected.empty());
+    EXPECT_EQ(jobAttributes(ourJob), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Options, CupsOptionsTest, testing::ValuesIn(kOptionsRows),
+                         [](const auto& row) { return std::string(row.param.name); });
 
 // The copy commands of the real main window, with pages from SANE's test scanner, printed through
 // the queue.

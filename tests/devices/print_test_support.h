@@ -7,6 +7,7 @@
 
 #include <QBuffer>
 #include <QImage>
+#include <QPrintEngine>
 #include <QPrinter>
 #include <QProcess>
 #include <QRegularExpression>
@@ -29,6 +30,10 @@ public:
         bool accept = true;
         std::string printer; // a queue name; empty: print to file
         std::optional<int> copies;
+        std::optional<QPrinter::DuplexMode> duplex;
+        // CUPS options as Qt's dialog leaves them on the print engine: names and values,
+        // alternating (page ranges, job priority, ...).
+        QStringList cupsOptions;
     };
     struct Record {
         devices::PrintDialogOptions options;
@@ -66,8 +71,17 @@ public:
         if (answer.copies) {
             printer.setCopyCount(*answer.copies);
         }
+        if (answer.duplex) {
+            printer.setDuplex(*answer.duplex);
+        }
+        if (!answer.cupsOptions.isEmpty()) {
+            printer.printEngine()->setProperty(kCupsOptionsProperty, answer.cupsOptions);
+        }
         return true;
     }
+
+    // Where Qt's CUPS print engine keeps the print dialog's CUPS options (its PPK_CupsOptions).
+    static constexpr auto kCupsOptionsProperty = QPrintEngine::PrintEnginePropertyKey(0xfe00);
 
     std::vector<Record> records;
 

@@ -28,21 +28,33 @@ Colour colourAt(const QImage& image, int x, int y) {
     return platform::toColourRef(image.pixel(x, y));
 }
 
-// A 1 x 1 GIF of two frames (red, then blue), 20 ms each, looping for ever.
-QByteArray twoFrameGif() {
-    const unsigned char bytes[] = {'G',  'I',  'F',  '8',  '9',  'a',  1,   0,   1,
-                                   0,    0x80, 0,    0,                // screen, 2-colour table
-                                   0xFF, 0,    0,    0,    0,    0xFF, // red, blue
-                                   0x21, 0xFF, 11,   'N',  'E',  'T',  'S', 'C', 'A',
-                                   'P',  'E',  '2',  '.',  '0',  3,    1,   0,   0,
-                                   0,    0x21, 0xF9, 4,    0,    2,    0,   0,   0, // 20 ms
-                                   0x2C, 0,    0,    0,    0,    1,    0,   1,   0,
-                                   0,    2,    2,    0x44, 0x01, 0,            // index 0
-                                   0x21, 0xF9, 4,    0,    2,    0,    0,   0, //
-                                   0x2C, 0,    0,    0,    0,    1,    0,   1,   0,
-                                   0,    2,    2,    0x4C, 0x01, 0, // index 1
+// A 1 x 1 GIF of two frames (red, then blue), looping for ever; each frame's delay in hundredths
+// of a second (20 ms each unless told).
+QByteArray twoFrameGif(std::uint8_t redDelay = 2, std::uint8_t blueDelay = 2) {
+    const unsigned char bytes[] = {'G',  'I',  'F',  '8',  '9',       'a',      1,   0,   1,
+                                   0,    0x80, 0,    0, // screen, 2-colour table
+                                   0xFF, 0,    0,    0,    0,         0xFF, // red, blue
+                                   0x21, 0xFF, 11,   'N',  'E',       'T',      'S', 'C', 'A',
+                                   'P',  'E',  '2',  '.',  '0',       3,        1,   0,   0,
+                                   0,    0x21, 0xF9, 4,    0,         redDelay, 0,   0,   0, //
+                                   0x2C, 0,    0,    0,    0,         1,        0,   1,   0,
+                                   0,    2,    2,    0x44, 0x01,      0,                // index 0
+                                   0x21, 0xF9, 4,    0,    blueDelay, 0,        0,   0, //
+                                   0x2C, 0,    0,    0,    0,         1,        0,   1,   0,
+                                   0,    2,    2,    0x4C, 0x01,      0, // index 1
                                    0x3B};
     return QByteArray(reinterpret_cast<const char*>(bytes), sizeof bytes);
+}
+
+// Lets the event loop run until `done` holds or a generous limit has passed; returns `done()`.
+template <typename Condition>
+bool processEventsUntil(Condition done) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < 10000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return done();
 }
 
 struct ModeCase {
@@ -110,6 +122,7 @@ TEST(PictureBox, TakesOverBuffersAndLetsThePictureGo) {
     EXPECT_EQ(colourAt(box.clientImage(), 3, 3), kRed);
 
     const QByteArray gif = twoFrameGif();
+    box.show();
     box.setPicture(std::vector<std::uint8_t>(gif.begin(), gif.end()));
     EXPECT_TRUE(box.isAnimating()); // the box kept the GIF's bytes for its frames
 
@@ -123,6 +136,7 @@ TEST(PictureBox, AnimationKeepsMovingWhileTheGuiThreadWorks) {
     PictureBox box("图片框4", nullptr);
     box.resize(4, 4);
     box.setPictureBytes(twoFrameGif());
+    box.show();
     ASSERT_TRUE(box.isAnimating());
     // A long pixel loop that lets pending events through after each column, as the
     // near-colour pass does: the frames still change at their own pace.
@@ -145,6 +159,36 @@ TEST(PictureBox, AnimationKeepsMovingWhileTheGuiThreadWorks) {
     box.setAnimated(false); // the flag off: the first frame stands still
     EXPECT_FALSE(box.isAnimating());
     EXPECT_EQ(colourAt(box.clientImage(), 0, 0), kRed);
+}
+
+TEST(PictureBox, PlaysOnlyWhileShownAndStartsOverFromTheFirstFrame) {
+    QWidget panel; // the progress panel, hidden until a workflow shows it
+    panel.resize(8, 8);
+    auto* spinner = new PictureBox("图片框4", &panel);
+    spinner->resize(4, 4);
+    // Red for a second, then blue for a long time: which frame shows tells where the clock is.
+    spinner->setPictureBytes(twoFrameGif(100, 250));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(spinner->isAnimating()); // no thread decodes frames for a hidden box
+    EXPECT_EQ(spinner->framesShown(), 0);
+    EXPECT_EQ(colourAt(spinner->clientImage(), 0, 0), kRed); // its first frame stands still
+
+    panel.show();
+    EXPECT_TRUE(spinner->isAnimating());
+    ASSERT_TRUE(processEventsUntil([&] { return colourAt(spinner->clientImage(), 0, 0) == kBlue; }))
+        << "the animation did not reach its second frame";
+
+    panel.hide();
+    EXPECT_FALSE(spinner->isAnimating());
+    const int shownBeforeHiding = spinner->framesShown();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(spinner->framesShown(), shownBeforeHiding); // a frame on its way is dropped
+    EXPECT_EQ(colourAt(spinner->clientImage(), 0, 0), kRed);
+
+    panel.show(); // from the first frame again, not from where it was hidden
+    EXPECT_TRUE(spinner->isAnimating());
+    ASSERT_TRUE(processEventsUntil([&] { return spinner->framesShown() > 0; }));
+    EXPECT_EQ(colourAt(spinner->clientImage(), 0, 0), kRed);
 }
 
 TEST(DrawingPanel, ShowsItsSurfaceAndKeepsItWhenResized) {

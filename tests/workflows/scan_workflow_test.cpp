@@ -353,6 +353,68 @@ TEST_F(ScanWorkflowTest, ALongSaveShowsItsProgressAndBlocksTheCommandsUntilItEnd
               "文件保存成功,文件名为 " + savedFiles()[0].filename().string());
 }
 
+// The resolution a saved file carries, read from its bytes: JFIF units and densities, PNG pHYs,
+// BMP pixels per metre, as "units x y" ("none" when the file carries none).
+std::string savedResolution(const std::string& bytes) {
+    auto u16 = [&](std::size_t at) {
+        return std::uint8_t(bytes[at]) << 8 | std::uint8_t(bytes[at + 1]);
+    };
+    auto be32 = [&](std::size_t at) { return std::uint32_t(u16(at)) << 16 | u16(at + 2); };
+    auto le32 = [&](std::size_t at) {
+        return std::uint32_t(std::uint8_t(bytes[at])) |
+               std::uint32_t(std::uint8_t(bytes[at + 1])) << 8 |
+               std::uint32_t(std::uint8_t(bytes[at + 2])) << 16 |
+               std::uint32_t(std::uint8_t(bytes[at + 3])) << 24;
+    };
+    if (bytes.rfind("\xFF\xD8\xFF\xE0", 0) == 0 &&
+        bytes.compare(6, 5, std::string("JFIF\0", 5)) == 0) {
+        return "dpi" + std::to_string(int(std::uint8_t(bytes[13]))) + " " +
+               std::to_string(u16(14)) + " " + std::to_string(u16(16));
+    }
+    if (bytes.rfind("\x89PNG", 0) == 0) {
+        const auto at = bytes.find("pHYs");
+        return at == std::string::npos
+                   ? "none"
+                   : "ppm " + std::to_string(be32(at + 4)) + " " + std::to_string(be32(at + 8));
+    }
+    if (bytes.rfind("BM", 0) == 0) {
+        return "ppm " + std::to_string(le32(38)) + " " + std::to_string(le32(42));
+    }
+    return "?";
+}
+
+// A scanned page's resolution goes into every saved format; a panel that holds no scan saves the
+// fields as before (JFIF aspect 1:1, no pHYs, BMP 0).
+TEST_F(ScanWorkflowTest, SavedFilesCarryTheScansResolution) {
+    struct Expected {
+        int format;
+        const char* scanned; // at 150 dpi: 5906 pixels per metre
+        const char* unscanned;
+    };
+    const Expected formats[] = {
+        {0, "dpi1 150 150", "dpi0 1 1"},
+        {1, "ppm 5906 5906", "ppm 0 0"},
+        {2, "ppm 5906 5906", "none"},
+    };
+    startWithSane();
+    for (const bool scanned : {false, true}) {
+        if (scanned) {
+            chooseTestScanner(150);
+            clickToolbar(0);
+            ASSERT_TRUE(QTest::qWaitFor(
+                [&] { return control<ui::PictureBox>(control::kThumbnail).hasPicture(); }, 20000));
+        }
+        for (const auto& f : formats) {
+            control<ui::DropDownList>(control::kFormatList).setSelection(f.format);
+            QTest::mouseClick(&control<ui::Button>(control::kSaveButton), Qt::LeftButton);
+            auto& list = control<ui::ListView>(control::kSavedFilesList);
+            const auto file = list.cellText(list.rowCount() - 1, 1).toStdString();
+            EXPECT_EQ(savedResolution(Sandbox::read(file)), scanned ? f.scanned : f.unscanned)
+                << file;
+        }
+    }
+}
+
 TEST_F(ScanWorkflowTest, NoFormatSelectedWritesOnlyTheTemporaryFile) {
     writeSettings({{"图片格式", "-3"}});
     startWithoutScanner();
