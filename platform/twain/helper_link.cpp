@@ -227,6 +227,8 @@ void HelperLink::watchLoop() {
     std::unique_lock lock(mutex_);
     auto lastPing = Clock::now();
     while (!closing_) {
+        // Asleep while there is nothing to watch: an idle program wakes no thread.
+        changed_.wait(lock, [this] { return closing_ || (running_ && (watching_ || deadline_)); });
         changed_.wait_for(lock, std::chrono::milliseconds(100));
         if (closing_ || !running_) {
             continue;
