@@ -12,6 +12,10 @@ void keepPageMemory() {
         // mapped and unmapped on their own.
         mallopt(M_MMAP_THRESHOLD, 32 << 20);
         mallopt(M_TRIM_THRESHOLD, 1 << 30);
+        // One heap for every thread: a save converts on a worker thread, and in an arena of its
+        // own its page-sized blocks would live in 64 MB heaps that are unmapped when empty, so
+        // every save would pay for fresh memory again.
+        mallopt(M_ARENA_MAX, 1);
     });
 }
 
