@@ -81,6 +81,8 @@ void Bitmap::discardImage() {
     stride_ = 0;
     table_ = nullptr;
     pixels_ = nullptr;
+    accessWidth_ = accessRows_ = 0;
+    topRow_ = nullptr;
     palettes_ = {};
 }
 
@@ -181,7 +183,16 @@ bool Bitmap::loadData(std::span<const std::uint8_t> file) {
     stride_ = static_cast<std::size_t>(stride);
     table_ = block + kInfoHeaderSize;
     pixels_ = block + kInfoHeaderSize + tableBytes;
+    if (height > 0) { // top-down images fail every pixel access
+        accessWidth_ = static_cast<std::uint32_t>(width);
+        accessRows_ = static_cast<std::uint32_t>(height);
+        topRow_ = pixels_ + static_cast<std::size_t>(height - 1) * stride_;
+    }
     return true;
+}
+
+void Bitmap::failAccess() {
+    fail(hasImage() ? kOutOfRange : kNoImage);
 }
 
 std::size_t Bitmap::fileSize() const {

@@ -100,18 +100,57 @@ private:
         std::int64_t lastIndex = -1;
     };
 
-    void clearError() { errorText_[0] = '\0'; }
+    // Only a stored failure is cleared: a store on every pixel access would make the compiler
+    // reload every member after it (a char store may alias anything).
+    void clearError() {
+        if (errorText_[0] != '\0') [[unlikely]] {
+            errorText_[0] = '\0';
+        }
+    }
     void fail(const char* message);
     void discardImage();
-    bool inRange(std::int32_t x, std::int32_t y) const {
-        return x >= 0 && y >= 0 && x < width_ && y < height_;
-    }
+    // The failure of a pixel access outside the access extents: no image, or out of range.
+    void failAccess();
     std::uint8_t* row(std::int32_t y) const {
         return pixels_ + static_cast<std::size_t>(height_ - 1 - y) * stride_;
     }
     inline Colour tableColour(std::uint32_t index) const;
     inline Colour readAt(const std::uint8_t* rowBytes, std::int32_t x) const;
     inline bool writeAt(std::uint8_t* rowBytes, std::int32_t x, Colour colour);
+    // Pixels are taken in batches: the colours of a batch gathered into an array, `f` applied
+    // to the array, the results scattered back. Each of the three loops is simple enough for the
+    // compiler to vectorise, which one loop doing all three per pixel is not.
+    template <std::size_t Step, class F>
+    static void directPass(std::uint8_t* p, std::size_t count, F& f) {
+        constexpr std::size_t kBatch = 64;
+        Colour c[kBatch];
+        while (count > 0) {
+            const std::size_t n = count < kBatch ? count : kBatch;
+            if (n == kBatch) {
+                batch<Step, kBatch>(p, c, f);
+            } else {
+                batch<Step, 1>(p, c, f, n);
+            }
+            p += n * Step;
+            count -= n;
+        }
+    }
+    template <std::size_t Step, std::size_t N, class F>
+    static void batch(std::uint8_t* p, Colour* c, F& f, std::size_t n = N) {
+        for (std::size_t i = 0; i < (N > 1 ? N : n); ++i) {
+            const std::uint8_t* q = p + Step * i;
+            c[i] = Colour{q[2]} | Colour{q[1]} << 8 | Colour{q[0]} << 16;
+        }
+        for (std::size_t i = 0; i < (N > 1 ? N : n); ++i) {
+            c[i] = f(c[i]);
+        }
+        for (std::size_t i = 0; i < (N > 1 ? N : n); ++i) {
+            std::uint8_t* q = p + Step * i;
+            q[0] = static_cast<std::uint8_t>(c[i] >> 16);
+            q[1] = static_cast<std::uint8_t>(c[i] >> 8);
+            q[2] = static_cast<std::uint8_t>(c[i]);
+        }
+    }
     // Nearest colour-table entry by squared RGB distance (first on ties), -1 without entries.
     std::int64_t nearestIndex(Colour colour);
     bool setIndex(std::uint8_t* rowBytes, std::int32_t x, std::int64_t index);
@@ -134,6 +173,11 @@ private:
     std::size_t stride_ = 0;        // S
     const std::uint8_t* table_ = nullptr;
     std::uint8_t* pixels_ = nullptr;
+    // What getPixel/setPixel may reach: the width and rows of a bottom-up image, else 0; and the
+    // top row, which is stored last.
+    std::uint32_t accessWidth_ = 0;
+    std::uint32_t accessRows_ = 0;
+    std::uint8_t* topRow_ = nullptr;
     std::array<Palette, 3> palettes_{}; // 1, 4 and 8 bits
     std::array<char, 256> errorText_{};
 };
@@ -197,28 +241,24 @@ inline bool Bitmap::writeAt(std::uint8_t* r, std::int32_t x, Colour colour) {
 
 inline Colour Bitmap::getPixel(std::int32_t x, std::int32_t y) {
     clearError();
-    if (!hasImage()) {
-        fail(kNoImage);
-        return 0;
+    // One unsigned comparison per axis; the access extents are 0 without an image or for a
+    // top-down one, so every failure takes the cold path.
+    if (static_cast<std::uint32_t>(x) < accessWidth_ && static_cast<std::uint32_t>(y) < accessRows_)
+        [[likely]] {
+        return readAt(topRow_ - static_cast<std::size_t>(y) * stride_, x);
     }
-    if (!inRange(x, y)) {
-        fail(kOutOfRange);
-        return 0;
-    }
-    return readAt(row(y), x);
+    failAccess();
+    return 0;
 }
 
 inline bool Bitmap::setPixel(std::int32_t x, std::int32_t y, Colour colour) {
     clearError();
-    if (!hasImage()) {
-        fail(kNoImage);
-        return false;
+    if (static_cast<std::uint32_t>(x) < accessWidth_ && static_cast<std::uint32_t>(y) < accessRows_)
+        [[likely]] {
+        return writeAt(topRow_ - static_cast<std::size_t>(y) * stride_, x, colour);
     }
-    if (!inRange(x, y)) {
-        fail(kOutOfRange);
-        return false;
-    }
-    return writeAt(row(y), x, colour);
+    failAccess();
+    return false;
 }
 
 inline bool Bitmap::beginColumnPass(std::int32_t x0, std::int32_t x1) {
@@ -244,18 +284,13 @@ bool Bitmap::forEachPixel(std::int32_t x0, std::int32_t x1, F&& f) {
     bool ok = true;
     for (std::int32_t y = 0; y < height_; ++y) {
         std::uint8_t* r = row(y);
-        if (bitCount_ == 24 || bitCount_ == 32) {
-            // The common case of a scanned page, with no per-pixel dispatch.
-            const std::size_t step = bitCount_ / 8;
-            for (std::uint8_t* p = r + begin * step; p != r + end * step; p += step) {
-                const Colour c = Colour{p[2]} | Colour{p[1]} << 8 | Colour{p[0]} << 16;
-                const Colour n = f(c);
-                if (n != c) {
-                    p[0] = static_cast<std::uint8_t>(n >> 16);
-                    p[1] = static_cast<std::uint8_t>(n >> 8);
-                    p[2] = static_cast<std::uint8_t>(n);
-                }
-            }
+        if (bitCount_ == 24) {
+            // The common case of a scanned page, with no per-pixel dispatch. Writing back an
+            // unchanged colour leaves the same bytes, so every pixel is stored and the loop has
+            // no branch on the pixel's value.
+            directPass<3>(r + 3 * begin, end - begin, f);
+        } else if (bitCount_ == 32) {
+            directPass<4>(r + 4 * begin, end - begin, f);
         } else {
             for (std::size_t x = begin; x < end; ++x) {
                 const auto ix = static_cast<std::int32_t>(x);

@@ -9,6 +9,9 @@
 # Findings (crash-, leak-, timeout-, oom- files) land in <state dir>/findings/<target>/; slow-unit-
 # files there only say an input took over 10 s of wall time, which a niced soak on a busy machine
 # produces without any slowness of its own, so they are not counted (run them again to check).
+# To pause a soak without losing the time spent: create a file named `stop` in the state dir,
+# then end the running fuzzer with SIGINT (`pkill -INT -f /fuzz/fuzz_`); its CPU time still goes
+# to the ledger and no further run or target starts. Remove the file to soak again.
 # Each finding fixed becomes a regression file under
 # tests/imaging/data/ that the test suite replays.
 set -uo pipefail
@@ -48,6 +51,7 @@ count_findings() {
 }
 
 for target in "${targets[@]}"; do
+  [ -e "$state/stop" ] && break
   dir=$state/corpus/$target
   mkdir -p "$dir" "$state/findings/$target"
   seeds=()
@@ -62,7 +66,7 @@ for target in "${targets[@]}"; do
   # time is used. CPU time is the children's user + system time from bash's `times`.
   read_cpu
   cpu0=$cpu_now
-  while left=$((seconds - ($(date +%s) - start))); [ "$left" -gt 5 ]; do
+  while left=$((seconds - ($(date +%s) - start))); [ "$left" -gt 5 ] && [ ! -e "$state/stop" ]; do
     "$build/fuzz/$target" -max_total_time="$left" -timeout=25 -rss_limit_mb=3072 \
       -max_len=4194304 -len_control=200 -print_final_stats=1 -reload=0 \
       -artifact_prefix="$state/findings/$target/" "$dir" "${seeds[@]}" >>"$log" 2>&1
