@@ -40,7 +40,11 @@ MainWindow::MainWindow(ProgramPaths paths, std::unique_ptr<devices::ManagerLibra
     scanWorkflow_.bind();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+    if (memoryWarmer_.joinable()) {
+        memoryWarmer_.join();
+    }
+}
 
 void MainWindow::create() {
     window_->finishCreation();
@@ -49,6 +53,9 @@ void MainWindow::create() {
 void MainWindow::start() {
     create();
     window_->showCentred();
+    if (!memoryWarmer_.joinable()) {
+        memoryWarmer_ = std::thread([] { platform::warmPageMemory(platform::kFirstPageMemory); });
+    }
 }
 
 } // namespace vantrel::app

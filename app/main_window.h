@@ -12,6 +12,7 @@
 #include "workflows/scan_workflow.h"
 
 #include <memory>
+#include <thread>
 
 namespace vantrel::ui {
 class Window;
@@ -44,7 +45,8 @@ public:
 
     // Runs the creation event (restoring every setting); then events flow to the handlers.
     void create();
-    // create() and then shows the window centred on the screen.
+    // create() and then shows the window centred on the screen; while it waits for the user, the
+    // memory of a first page is made ready in the background (platform::warmPageMemory).
     void start();
 
 private:
@@ -60,6 +62,7 @@ private:
     DeviceList deviceList_;
     JobCopyPrinter copyPrinter_;
     workflows::ScanWorkflow scanWorkflow_;
+    std::thread memoryWarmer_;
 };
 
 } // namespace vantrel::app

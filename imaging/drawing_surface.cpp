@@ -1,5 +1,7 @@
 #include "imaging/drawing_surface.h"
 
+#include "platform/huge_pages.h"
+
 #include "imaging/picture_decoders.h"
 
 #include <algorithm>
@@ -243,7 +245,7 @@ std::vector<std::uint8_t> rasterToBmp(const Raster& raster, Resolution resolutio
     const std::size_t height = std::size_t(raster.height());
     const std::size_t stride = (width * 3 + 3) & ~std::size_t{3};
     const std::size_t imageSize = stride * height;
-    std::vector<std::uint8_t> file(54 + imageSize);
+    std::vector<std::uint8_t> file = platform::hugePageBytes(54 + imageSize);
     std::uint8_t* h = file.data();
     h[0] = 'B';
     h[1] = 'M';

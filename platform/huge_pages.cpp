@@ -19,4 +19,12 @@ void adviseHugePages(void* data, std::size_t size) {
     }
 }
 
+std::vector<std::uint8_t> hugePageBytes(std::size_t size) {
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(size);
+    adviseHugePages(bytes.data(), bytes.capacity());
+    bytes.resize(size);
+    return bytes;
+}
+
 } // namespace vantrel::platform

@@ -5,6 +5,8 @@
 // touch of fresh memory costs one fault per 2 MiB instead of one per 4 KiB.
 
 #include <cstddef>
+#include <cstdint>
+#include <vector>
 
 namespace vantrel::platform {
 
@@ -12,5 +14,10 @@ namespace vantrel::platform {
 // pages (transparent huge pages in "madvise" mode). Call it before the memory is first
 // written. Small buffers and systems without huge pages are left as they are.
 void adviseHugePages(void* data, std::size_t size);
+
+// `size` zero bytes whose block was advised before the zeroing touched it: a page-sized result
+// costs one fault per 2 MiB even when the heap has no free block to reuse (the first page of a
+// process). Throws std::bad_alloc as a vector does.
+std::vector<std::uint8_t> hugePageBytes(std::size_t size);
 
 } // namespace vantrel::platform
