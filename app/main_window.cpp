@@ -33,7 +33,7 @@ MainWindow::MainWindow(ProgramPaths paths, std::unique_ptr<devices::ManagerLibra
     , optionHandlers_(*window_, pictureOutput_)
     , deviceList_(*window_, settings_, *scanner_)
     , scanWorkflow_(*window_, *scanner_, pictureOutput_, &copyPrinter_) {
-    platform::keepPageMemory();
+    platform::keepPageMemory(); // main() has set it already; tests and benchmarks may not have
     settingsHandlers_.bind();
     optionHandlers_.bind();
     deviceList_.bind();

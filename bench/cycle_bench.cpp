@@ -11,6 +11,7 @@
 #include "bench/test_scanner.h"
 #include "imaging/converter.h"
 #include "platform/dialogs.h"
+#include "platform/page_memory.h"
 #include "ui/button_controls.h"
 #include "ui/list_controls.h"
 #include "ui/range_controls.h"
@@ -82,6 +83,7 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
+    platform::keepPageMemory(); // first, as the program does
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     bench::useSaneTestScanner();
     QApplication application(argc, argv);

@@ -17,6 +17,7 @@
 #include "bench/goal.h"
 #include "bench/process_memory.h"
 #include "imaging/draw_picture.h"
+#include "platform/page_memory.h"
 #include "tests/workflows/bmp_fixture.h"
 #include "ui/button_controls.h"
 #include "ui/list_controls.h"
@@ -372,6 +373,7 @@ double toolMs(std::vector<std::string> args, const std::string& target) {
 } // namespace
 
 int main(int argc, char** argv) {
+    platform::keepPageMemory(); // first, as the program does
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication application(argc, argv);
     if (argc > 1 && std::string(argv[1]) == "--memory") {

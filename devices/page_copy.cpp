@@ -2,6 +2,7 @@
 
 #include "platform/twain/twain_handle.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <sys/mman.h>
@@ -40,10 +41,12 @@ std::uint64_t colourTableEntries(int bitCount) {
 } // namespace
 
 void PageRelease::operator()(std::uint8_t* bytes) const {
-    if (mapping) {
-        munmap(mapping, length);
-    } else {
+    if (!block) {
         delete[] bytes;
+    } else if (mappedLength > 0) {
+        munmap(block, mappedLength);
+    } else {
+        std::free(block); // a transfer handle's block is one C heap block, header first
     }
 }
 
@@ -121,15 +124,16 @@ std::optional<PageCopy> PageCopy::fromHandle(TW_HANDLE dib) {
     auto* block = static_cast<std::uint8_t*>(twHandleLock(dib));
     const auto layout = layoutOf(block, twHandleSize(dib));
     twHandleUnlock(dib);
-    if (!layout || !dib->mapped) {
+    if (!layout || dib->kept) {
         std::optional<PageCopy> copy = layout ? fromDib(block, twHandleSize(dib)) : std::nullopt;
         twHandleFree(dib);
         return copy;
     }
     // The handle's header is not needed any more: its last 14 bytes become the file header,
-    // right before the DIB, and the mapping is released with the page.
+    // right before the DIB, and the handle is freed with the page.
     PageCopy page;
-    const PageRelease release{dib, dib->mapped};
+    // Read before the file header overwrites the handle's header.
+    const PageRelease release{.block = dib, .mappedLength = dib->mapped};
     std::uint8_t* file = block - kFileHeaderSize;
     writeFileHeader(file, *layout);
     page.bytes = std::unique_ptr<std::uint8_t[], PageRelease>(file, release);

@@ -5,8 +5,9 @@
 //
 // The BMP bytes are built straight from the locked DIB into the page buffer, so the page is copied
 // once; the header, colour table and rows stay exactly as the source delivered them. A DIB in a
-// shared mapping (the scanner helper's page) is not copied at all: the file header is written into
-// the room the handle keeps before the DIB, and the page owns the mapping from then on.
+// transfer's handle (the source manager's copy of the scanner helper's page) is not copied at all:
+// the file header is written into the room the handle keeps before the DIB, and the page owns the
+// handle from then on.
 
 #include "platform/twain/twain.h"
 
@@ -18,10 +19,11 @@
 
 namespace vantrel::devices {
 
-// Frees a page's bytes: delete[] for a copy, munmap for an adopted mapping.
+// Frees a page's bytes: delete[] for a copy; for an adopted transfer handle, whose header the
+// page's file header has overwritten, what the header said: munmap of a mapping or free().
 struct PageRelease {
-    void* mapping = nullptr;
-    std::size_t length = 0;
+    void* block = nullptr;
+    std::size_t mappedLength = 0;
     void operator()(std::uint8_t* bytes) const;
 };
 
@@ -36,8 +38,8 @@ struct PageCopy {
     std::span<const std::uint8_t> bmp() const { return {bytes.get(), size}; }
 
     static std::optional<PageCopy> fromDib(const std::uint8_t* dib, std::size_t available);
-    // The page of a transfer's handle, which it takes over: adopted in place when the handle is
-    // a shared mapping, else copied (and the handle freed). Nullopt as fromDib.
+    // The page of a transfer's handle, which it takes over: adopted in place, or copied (and the
+    // handle freed) when the handle only borrows its block. Nullopt as fromDib.
     static std::optional<PageCopy> fromHandle(TW_HANDLE dib);
 };
 

@@ -12,7 +12,8 @@
 
 namespace vantrel::platform {
 
-// Sets the heap's policy once; later calls do nothing.
+// Sets the heap's policy once; later calls do nothing. Call it before the first thread starts: a
+// thread that has allocated by then keeps a heap of its own.
 void keepPageMemory();
 
 // The memory a 300 dpi colour page needs on its way to the preview and the file (the pass's copy,

@@ -625,18 +625,9 @@ ReceivedScan SourceManager::adoptPage(const Message& page) {
     TW_IMAGEINFO info{};
     in.bytes(&info, sizeof info);
     const std::uint64_t bytes = in.u64();
-    struct stat file {};
-    const bool sound = in.ok() && page.fd >= 0 && fstat(page.fd, &file) == 0 &&
-                       static_cast<std::uint64_t>(file.st_size) == bytes &&
-                       bytes >= TW_HANDLE_HEADER_SIZE &&
-                       // Sealed against shrinking: the mapping can never lose its pages.
-                       (fcntl(page.fd, F_GET_SEALS) & F_SEAL_SHRINK) != 0;
-    if (sound) {
-        // Populated at once: one call instead of a fault per page of the image.
-        void* mapping =
-            mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, page.fd, 0);
-        if (mapping != MAP_FAILED) {
-            outcome.dib = twHandleAdoptMapping(mapping, bytes);
+    if (in.ok()) {
+        outcome.dib = pageMapping_.copyPage(page.fd, bytes);
+        if (outcome.dib) {
             outcome.info = info;
             outcome.status = ReceivedScan::Status::Page;
         }

@@ -7,7 +7,8 @@
 // Everything here is inline so that both sides use the same code without a shared library.
 //
 // A block may also be a shared mapping (a scanned page that the scanner helper process wrote into
-// a memfd): `mapped` then holds the mapping's length and freeing unmaps it.
+// a memfd): `mapped` then holds the mapping's length and freeing unmaps it. A block borrowed from
+// a mapping that outlives it (`kept`) is left as it is when freed.
 
 #include "platform/twain/twain.h"
 
@@ -27,6 +28,7 @@ struct TwHandleBlock {
     size_t size;
     size_t locks;
     size_t mapped; // 0 for a block on the C heap
+    size_t kept;   // non-zero: the mapping belongs to someone else, freeing does nothing
 };
 
 // Header size rounded up so the data keeps the heap's alignment.
@@ -46,6 +48,7 @@ static inline TW_HANDLE twHandleAlloc(size_t size, int zeroFill) {
     handle->size = size;
     handle->locks = 0;
     handle->mapped = 0;
+    handle->kept = 0;
     return handle;
 }
 
@@ -77,10 +80,24 @@ static inline TW_HANDLE twHandleAdoptMapping(void* mapping, size_t mappingBytes)
     handle->size = mappingBytes - TW_HANDLE_HEADER_SIZE;
     handle->locks = 0;
     handle->mapped = mappingBytes;
+    handle->kept = 0;
+    return handle;
+}
+
+// A block over the first `blockBytes` of a mapping that its owner keeps: freeing the handle
+// leaves the mapping. Null when the mapping cannot hold a header.
+static inline TW_HANDLE twHandleBorrowMapping(void* mapping, size_t blockBytes) {
+    TW_HANDLE handle = twHandleAdoptMapping(mapping, blockBytes);
+    if (handle) {
+        handle->kept = 1;
+    }
     return handle;
 }
 
 static inline void twHandleFree(TW_HANDLE handle) {
+    if (handle && handle->kept) {
+        return;
+    }
     if (handle && handle->mapped) {
         munmap(handle, handle->mapped);
     } else {

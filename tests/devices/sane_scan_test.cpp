@@ -444,6 +444,48 @@ TEST_F(SaneScanTest, FortyPagesInOneProcess) {
     EXPECT_EQ(scannerHelpers().size(), 1u); // one helper served them all
 }
 
+// The helper writes every page into one buffer that it keeps from page to page. A page after a
+// larger one, and a three-pass page (filled one colour at a time) after a grey one, must each
+// hold exactly their own pixels and zero row padding, as a page in a fresh buffer does.
+TEST_F(SaneScanTest, PagesThroughTheKeptBufferAreEachTheirOwn) {
+    useConfig({{"three-pass", "true"}});
+    ASSERT_TRUE(control().Initialize());
+    struct Step {
+        int pixelType;
+        int resolution;
+        QStringList scanimage;
+    };
+    const Step steps[] = {
+        {2, 60, {u"--mode"_s, u"Color"_s, u"--resolution"_s, u"60"_s}}, // a new buffer
+        {1, 75, {u"--mode"_s, u"Gray"_s, u"--resolution"_s, u"75"_s}},  // smaller: the same
+        // Over the grey page's bytes, with two bytes of padding in each row.
+        {2, 55, {u"--mode"_s, u"Color"_s, u"--resolution"_s, u"55"_s}},
+        {0, 150, {u"--mode"_s, u"Gray"_s, u"--depth"_s, u"1"_s, u"--resolution"_s, u"150"_s}},
+    };
+    for (const Step& step : steps) {
+        ASSERT_TRUE(scan(0, step.resolution, step.pixelType)) << step.resolution;
+        const std::vector<std::uint8_t>& bmp = events_.pages.back();
+        const Image expected = parsePnm(
+            scanimage(QStringList{u"-d"_s, u"test:0"_s, u"--format=pnm"_s} + step.scanimage));
+        const Image actual = decodeBmp(bmp);
+        EXPECT_EQ(actual.width, expected.width) << step.resolution;
+        EXPECT_EQ(actual.height, expected.height) << step.resolution;
+        EXPECT_TRUE(actual.pixels == expected.pixels) << step.resolution << " dpi: other pixels";
+        const int bits = bmp[28];
+        const std::size_t stride = (static_cast<std::size_t>(bits) * actual.width + 31) / 32 * 4;
+        const std::size_t used = (static_cast<std::size_t>(bits) * actual.width + 7) / 8;
+        std::size_t padding = 0;
+        for (int y = 0; y < actual.height; ++y) {
+            const std::uint8_t* row = bmp.data() + le32(bmp, 10) + y * stride;
+            for (std::size_t i = used; i < stride; ++i) {
+                padding += row[i] != 0;
+            }
+        }
+        EXPECT_EQ(padding, 0u) << step.resolution << " dpi: row padding not zero";
+    }
+    EXPECT_EQ(scannerHelpers().size(), 1u);
+}
+
 // Run in a child process by the test below: scans that the scanner ends at once, then the
 // component closes as the window does when it is closed.
 TEST_F(SaneScanTest, ScanThatEndsAtOnceThenClose_InChild) {
