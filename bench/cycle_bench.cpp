@@ -24,9 +24,11 @@
 #include <QTest>
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <string>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -167,9 +169,12 @@ int main(int argc, char** argv) {
     if (saved != kPages || dialogs.otherMessages != 0) {
         std::printf("  the run did not save every page without a message: not measured\n");
     }
-    bench::limitGoal("what one continuous-scan cycle adds to scanning and encoding",
-                     saved == kPages && dialogs.otherMessages == 0 ? added : 0, 50,
-                     "a fixed bound");
+    // The cycle against what it cannot do without: it may take less than the sum, as the save's
+    // work overlaps the next prompt.
+    bench::limitGoal("one continuous-scan cycle",
+                     saved == kPages && dialogs.otherMessages == 0 ? cycle : 0, scan + encode + 50,
+                     "scanning " + std::to_string(std::lround(scan)) + " ms + encoding " +
+                         std::to_string(std::lround(encode)) + " ms + 50 ms");
 
     main.reset();
     platform::installDialogs(nullptr);
