@@ -1,5 +1,7 @@
 #include "platform/atomic_file.h"
 
+#include "platform/bulk_write.h"
+
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -108,20 +110,6 @@ bool hasWriteBit(mode_t mode) {
 
 bool sameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-bool writeAll(int fd, std::span<const std::byte> bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        bytes = bytes.subspan(static_cast<std::size_t>(written));
-    }
-    return true;
 }
 
 // rename() that fails with EEXIST instead of replacing; EINVAL where the file system cannot.
@@ -441,7 +429,7 @@ void allowUnnamedWorkingFiles(bool allowed) {
 bool writeFileAtomically(const fs::path& target, std::span<const std::byte> bytes,
                          Durability durability) {
     AtomicFile file(target, Placement::Replace, durability);
-    return file.open() && writeAll(file.fd(), bytes) && file.commit();
+    return file.open() && writeBlock(file.fd(), bytes) && file.commit();
 }
 
 bool writeFileAtomically(const fs::path& target, std::string_view bytes, Durability durability) {

@@ -1,6 +1,7 @@
 #include "platform/scratch_file.h"
 
 #include "platform/atomic_file.h"
+#include "platform/bulk_write.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -17,22 +18,6 @@ bool rewritableInPlace(int fd) {
            info.st_uid == ::geteuid() && (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
 }
 
-bool writeAllAt(int fd, std::span<const std::byte> bytes) {
-    off_t offset = 0;
-    while (!bytes.empty()) {
-        const ssize_t written = ::pwrite(fd, bytes.data(), bytes.size(), offset);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        bytes = bytes.subspan(static_cast<std::size_t>(written));
-        offset += written;
-    }
-    return true;
-}
-
 } // namespace
 
 bool rewriteScratchFile(const std::filesystem::path& file, std::span<const std::byte> bytes) {
@@ -47,7 +32,7 @@ bool rewriteScratchFile(const std::filesystem::path& file, std::span<const std::
         return writeFileAtomically(file, bytes, Durability::Cached);
     }
     const bool written =
-        writeAllAt(fd, bytes) && ::ftruncate(fd, static_cast<off_t>(bytes.size())) == 0;
+        writeBlock(fd, bytes, 0) && ::ftruncate(fd, static_cast<off_t>(bytes.size())) == 0;
     return ::close(fd) == 0 && written;
 }
 

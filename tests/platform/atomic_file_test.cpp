@@ -315,9 +315,12 @@ TEST(AtomicFile, FullDiskFailsAndKeepsTheEarlierFile) {
         if (!writeFileAtomically(target, std::string(1000, 'a'))) {
             return 3;
         }
-        for (const bool unnamed : {true, false}) {
+        // A small block, and a page-sized one that is written in pieces.
+        for (const auto& [unnamed, size] :
+             {std::pair{true, 400 << 10}, std::pair{false, 400 << 10}, std::pair{true, 5 << 20}}) {
             allowUnnamedWorkingFiles(unnamed);
-            if (writeFileAtomically(target, std::string(400 << 10, 'b')) || errno != ENOSPC) {
+            if (writeFileAtomically(target, std::string(static_cast<std::size_t>(size), 'b')) ||
+                errno != ENOSPC) {
                 return 4;
             }
             if (Sandbox::read(target) != std::string(1000, 'a')) {

@@ -30,9 +30,13 @@ ino_t inodeOf(const fs::path& file) {
 TEST(ScratchFile, RewritesItsOwnFileInPlaceToExactlyTheNewBytes) {
     Sandbox box;
     const fs::path file = box / "photo.tem";
-    ASSERT_TRUE(rewriteScratchFile(file, pattern(200000, 'a'))); // made by the careful path
+    // Made by the careful path; a page-sized block is written in pieces.
+    const std::string first = pattern((6 << 20) + 5, 'a');
+    ASSERT_TRUE(rewriteScratchFile(file, first));
+    EXPECT_EQ(Sandbox::read(file), first);
     const ino_t inode = inodeOf(file);
-    for (const std::size_t size : {std::size_t{300000}, std::size_t{1000}, std::size_t{0}}) {
+    for (const std::size_t size :
+         {std::size_t{(9 << 20) + 3}, std::size_t{300000}, std::size_t{1000}, std::size_t{0}}) {
         const std::string bytes = pattern(size, 'b');
         ASSERT_TRUE(rewriteScratchFile(file, bytes));
         EXPECT_EQ(Sandbox::read(file), bytes) << size; // longer and shorter: nothing left over
