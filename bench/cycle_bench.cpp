@@ -8,6 +8,7 @@
 // Goal: cycle - (scanning + encoding) <= 50 ms.
 
 #include "app/main_window.h"
+#include "bench/child_runs.h"
 #include "bench/goal.h"
 #include "bench/test_scanner.h"
 #include "imaging/converter.h"
@@ -33,6 +34,7 @@
 
 namespace fs = std::filesystem;
 using namespace vantrel;
+using bench::median;
 
 namespace {
 
@@ -43,11 +45,6 @@ using Clock = std::chrono::steady_clock;
 
 double millisecondsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 // Answers "是否继续扫描" with OK `pages` times, then Cancel, noting when each prompt came (one
@@ -160,7 +157,6 @@ int main(int argc, char** argv) {
     const double scan = median(scans);
     const double encode = median(encodings);
     const double cycle = cycles.empty() ? 0 : median(cycles);
-    const double added = cycle - scan - encode;
     std::printf("Continuous scan, A4 colour %d dpi, %d pages (%d saved)\n", kResolution, kPages,
                 saved);
     std::printf("  scanning alone     %7.1f ms\n", scan);

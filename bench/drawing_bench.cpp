@@ -131,36 +131,19 @@ void LoadPictureFromBmp(benchmark::State& state) {
     }
 }
 
-BENCHMARK(MemoryCopy)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true);
-BENCHMARK(PlainKeyedLoop)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true);
-BENCHMARK(KeyedDraw)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true);
-BENCHMARK(PlainReadBackLoop)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true);
-BENCHMARK(GetPicture)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true);
-BENCHMARK(LoadPictureFromBmp)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true);
+// Each the median of five repetitions.
+#define PAGE_BENCHMARK(fn)                                                                         \
+    BENCHMARK(fn)                                                                                  \
+        ->Unit(benchmark::kMillisecond)                                                            \
+        ->UseRealTime()                                                                            \
+        ->Repetitions(5)                                                                           \
+        ->ReportAggregatesOnly(true)
+PAGE_BENCHMARK(MemoryCopy);
+PAGE_BENCHMARK(PlainKeyedLoop);
+PAGE_BENCHMARK(KeyedDraw);
+PAGE_BENCHMARK(PlainReadBackLoop);
+PAGE_BENCHMARK(GetPicture);
+PAGE_BENCHMARK(LoadPictureFromBmp);
 
 class RatioReporter : public benchmark::ConsoleReporter {
 public:

@@ -16,6 +16,7 @@
 // reference tool's output is flushed the same way, inside the timed run.
 // External references that are not installed are reported as missing, not guessed.
 
+#include "bench/child_runs.h"
 #include "bench/goal.h"
 #include "imaging/bitmap.h"
 #include "imaging/converter.h"
@@ -42,6 +43,7 @@ extern char** environ;
 namespace {
 
 namespace fs = std::filesystem;
+using vantrel::bench::median;
 using vantrel::imaging::Bitmap;
 using vantrel::imaging::Colour;
 
@@ -399,11 +401,6 @@ double millisecondsSince(std::chrono::steady_clock::time_point start) {
         .count();
 }
 
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
-
 // Child mode: one pass ("whole", "rows", "columns" or "bare") over a freshly loaded page in this
 // fresh process; prints its milliseconds.
 int firstPass(const std::string& kind, int dpi) {
@@ -447,24 +444,8 @@ double wholeProcessMs(const std::vector<std::string>& args, const std::string& f
 
 // The first pass of five fresh processes (median), in milliseconds.
 double firstPassMs(const std::string& kind, int dpi) {
-    std::vector<double> times;
-    const std::string self = fs::read_symlink("/proc/self/exe").string();
-    for (int i = 0; i < 5; ++i) {
-        const std::string command = self + " --first-pass " + kind + " " + std::to_string(dpi);
-        std::FILE* child = popen(command.c_str(), "r");
-        double ms = 0;
-        if (!child || std::fscanf(child, "%lf", &ms) != 1) {
-            ms = 0;
-        }
-        if (child && pclose(child) != 0) {
-            ms = 0;
-        }
-        if (ms <= 0) {
-            return 0;
-        }
-        times.push_back(ms);
-    }
-    return median(times);
+    return vantrel::bench::medianOfChildren(fs::read_symlink("/proc/self/exe").string() +
+                                            " --first-pass " + kind + " " + std::to_string(dpi));
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 //   - the longest the event loop stands still while the device list is read; goal <= 100 ms
 // The heap is set up as the program sets it up (platform::keepPageMemory), and no otherwise.
 
+#include "bench/child_runs.h"
 #include "bench/goal.h"
 #include "bench/process_memory.h"
 #include "bench/test_scanner.h"
@@ -40,6 +41,7 @@
 
 namespace {
 
+using vantrel::bench::median;
 using vantrel::bench::TestScanner;
 using vantrel::bench::useSaneTestScanner;
 
@@ -180,11 +182,6 @@ int firstPageChild() {
     const double second = static_cast<double>(scan.nsecsElapsed()) / 1e6;
     std::printf("%.3f %.3f %.3f\n", whole, first, second);
     return scanned ? 0 : 1;
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
 }
 
 struct FirstPages {

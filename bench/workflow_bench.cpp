@@ -14,6 +14,7 @@
 //   vantrel_workflow_bench --memory        (internal) one 600 dpi page, prints its peak memory
 
 #include "app/main_window.h"
+#include "bench/child_runs.h"
 #include "bench/goal.h"
 #include "bench/process_memory.h"
 #include "imaging/draw_picture.h"
@@ -55,6 +56,7 @@ extern char** environ;
 namespace fs = std::filesystem;
 using namespace vantrel;
 using bench::limitGoal;
+using bench::median;
 using bench::ratioGoal;
 using bench::statusKilobytes;
 
@@ -86,11 +88,6 @@ using Clock = std::chrono::steady_clock;
 
 double millisecondsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
 }
 
 // The median of `repeats` runs of `run`; `prepare` runs untimed before each.
@@ -318,23 +315,8 @@ int firstRun(const std::string& what) {
 
 // The first `what` of five fresh processes (median), in milliseconds; 0 when one failed.
 double firstOfProcesses(const std::string& what) {
-    std::vector<double> times;
-    const std::string self = fs::read_symlink("/proc/self/exe").string();
-    for (int i = 0; i < 5; ++i) {
-        std::FILE* child = popen((self + " --first " + what).c_str(), "r");
-        double ms = 0;
-        if (!child || std::fscanf(child, "%lf", &ms) != 1) {
-            ms = 0;
-        }
-        if (child && pclose(child) != 0) {
-            ms = 0;
-        }
-        if (ms <= 0) {
-            return 0;
-        }
-        times.push_back(ms);
-    }
-    return median(times);
+    return bench::medianOfChildren(fs::read_symlink("/proc/self/exe").string() + " --first " +
+                                   what);
 }
 
 // A reference tool's whole process writing `target`, flushed as a save is: median of three.
