@@ -6,10 +6,11 @@
 //
 // Two threads: this one reads the socket and answers Ping and Cancel at once, even while a SANE
 // call blocks; the worker makes every SANE call, one request after another, in the order they came.
-// A page is assembled straight into a memfd that travels with its message, so it crosses into
-// the program without a copy.
+// A page is assembled in the helper's own memory and written into a memfd that travels with its
+// message (page_transfer.h).
 
 #include "platform/twain/helper_protocol.h"
+#include "platform/twain/page_transfer.h"
 #include "platform/twain/sane_device.h"
 #include "platform/twain/twain_handle.h"
 
@@ -23,7 +24,6 @@
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
-#include <sys/mman.h>
 #include <thread>
 #include <unistd.h>
 
@@ -31,74 +31,6 @@ namespace vantrel::twain::helper {
 namespace {
 
 constexpr int kSocket = 3;
-// MADV_POPULATE_WRITE (Linux 5.14); older kernels refuse it and the pages fault in as written.
-constexpr int kPopulateWrite = 23;
-
-// The pages go through one memfd, kept with its mapping from page to page: a new mapping costs a
-// fault per 4 KiB page at its first touch (on the virtual machines we measured, 130 ms for a
-// 600 dpi page, in this process and again in the program), a kept one costs nothing. It is sized
-// before the first row is written and sealed against shrinking, so the program's mapping can
-// never lose pages under it; a page larger than it, or less than half its size, gets a new one.
-// The program copies each page out before it asks for the next scan, which is the only time the
-// memfd is written.
-class SharedPage {
-public:
-    ~SharedPage() { release(); }
-    // A handle over the first TW_HANDLE_HEADER_SIZE + size bytes; freeing it leaves the memfd.
-    TW_HANDLE allocate(std::size_t size, bool zeroFill) {
-        if (size > SIZE_MAX - TW_HANDLE_HEADER_SIZE) {
-            return nullptr;
-        }
-        const std::size_t bytes = TW_HANDLE_HEADER_SIZE + size;
-        if (fd_ < 0 || bytes > capacity_ || bytes < capacity_ / 2) {
-            release();
-            if (!create(bytes)) {
-                release();
-                return nullptr;
-            }
-        } else if (zeroFill) {
-            std::memset(mapping_, 0, bytes); // a new memfd reads as zeros, a kept one does not
-        }
-        return twHandleBorrowMapping(mapping_, bytes);
-    }
-    int fd() const { return fd_; }
-
-private:
-    bool create(std::size_t bytes) {
-        fd_ = memfd_create("vantrel-page", MFD_CLOEXEC | MFD_ALLOW_SEALING);
-        // The pages are reserved first: memory that runs out fails the page here, instead of
-        // a SIGBUS at the first write to a page the system cannot give.
-        if (fd_ < 0 || ftruncate(fd_, static_cast<off_t>(bytes)) != 0 ||
-            fallocate(fd_, 0, 0, static_cast<off_t>(bytes)) != 0 ||
-            fcntl(fd_, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0) {
-            return false;
-        }
-        void* mapping = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
-        if (mapping == MAP_FAILED) {
-            return false;
-        }
-        mapping_ = mapping;
-        capacity_ = bytes;
-        // Mapped writable in one call rather than one fault per page as the rows arrive.
-        madvise(mapping_, capacity_, kPopulateWrite);
-        return true;
-    }
-    void release() {
-        if (mapping_) {
-            munmap(mapping_, capacity_);
-        }
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-        mapping_ = nullptr;
-        capacity_ = 0;
-        fd_ = -1;
-    }
-
-    int fd_ = -1;
-    void* mapping_ = nullptr;
-    std::size_t capacity_ = 0;
-};
 
 class Helper {
 public:
@@ -133,7 +65,8 @@ private:
     std::atomic<std::uint32_t> cancelledUpTo_{0};
     std::atomic<std::uint32_t> scanNumber_{0}; // the Start being served
     std::unique_ptr<SaneDevice> device_;
-    SharedPage pageBuffer_; // the scan thread's alone
+    PageAssemblyBuffer pageBuffer_; // the scan thread's alone, as is pageFile_
+    PageFile pageFile_;
 };
 
 int Helper::run() {
@@ -321,14 +254,22 @@ void Helper::scan(const Message& request) {
     });
     if (outcome.status == ScanOutcome::Status::Page) {
         // The page goes first: a backend that then hangs in sane_cancel has lost nothing.
-        const std::uint64_t handleBytes = TW_HANDLE_HEADER_SIZE + twHandleSize(outcome.dib);
-        twHandleFree(outcome.dib); // borrowed: the memfd and its mapping stay for the next page
-        Message message;
-        message.kind = Kind::Page;
-        message.payload =
-            MessageWriter().bytes(&outcome.info, sizeof outcome.info).u64(handleBytes).take();
-        message.fd = pageBuffer_.fd(); // passed as a copy of the descriptor
-        send(message);
+        const std::size_t size = twHandleSize(outcome.dib);
+        const int fd = pageFile_.write(twHandleLock(outcome.dib), size);
+        twHandleUnlock(outcome.dib);
+        twHandleFree(outcome.dib); // borrowed: the buffer stays for the next page
+        outcome.dib = nullptr;
+        if (fd < 0) {
+            outcome.status = ScanOutcome::Status::Failed; // no memory left for the memfd
+            outcome.sane = SANE_STATUS_NO_MEM;
+        } else {
+            Message message;
+            message.kind = Kind::Page;
+            message.payload =
+                MessageWriter().bytes(&outcome.info, sizeof outcome.info).u64(size).take();
+            message.fd = fd; // passed as a copy of the descriptor
+            send(message);
+        }
     }
     {
         std::lock_guard lock(deviceMutex_);

@@ -1,6 +1,7 @@
 #include "platform/twain/source_manager.h"
 
 #include "platform/twain/capability_containers.h"
+#include "platform/twain/page_transfer.h"
 #include "platform/twain/sane_modes.h"
 #include "platform/twain/scan_conditions.h"
 #include "platform/twain/source_names.h"
@@ -9,10 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <fcntl.h>
 #include <set>
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vantrel::twain {
@@ -626,7 +624,7 @@ ReceivedScan SourceManager::adoptPage(const Message& page) {
     in.bytes(&info, sizeof info);
     const std::uint64_t bytes = in.u64();
     if (in.ok()) {
-        outcome.dib = pageMapping_.copyPage(page.fd, bytes);
+        outcome.dib = readPageFile(page.fd, bytes);
         if (outcome.dib) {
             outcome.info = info;
             outcome.status = ReceivedScan::Status::Page;

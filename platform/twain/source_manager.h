@@ -15,7 +15,6 @@
 
 #include "platform/twain/helper_link.h"
 #include "platform/twain/option_table.h"
-#include "platform/twain/page_mapping.h"
 #include "platform/twain/twain.h"
 
 #include <atomic>
@@ -136,7 +135,6 @@ private:
     ReceivedScan outcome_; // written by the scan thread, read after it is joined
     TW_HANDLE page_ = nullptr;
     TW_IMAGEINFO pageInfo_{};
-    PageMapping pageMapping_; // the scan thread's alone
 };
 
 } // namespace vantrel::twain

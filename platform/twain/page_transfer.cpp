@@ -1,0 +1,124 @@
+#include "platform/twain/page_transfer.h"
+
+#include "platform/twain/twain_handle.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vantrel::twain {
+namespace {
+
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+} // namespace
+
+TW_HANDLE PageAssemblyBuffer::allocate(std::size_t size, bool zeroFill) {
+    if (size > SIZE_MAX - TW_HANDLE_HEADER_SIZE - 2 * kHugePage) {
+        return nullptr;
+    }
+    const std::size_t bytes = TW_HANDLE_HEADER_SIZE + size;
+    if (!mapping_ || bytes > capacity_ || bytes < capacity_ / 2) {
+        release();
+        // One huge page more than needed, so the usable part can start on a 2 MiB boundary.
+        const std::size_t length = (bytes + kHugePage - 1) / kHugePage * kHugePage + kHugePage;
+        void* raw =
+            mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (raw == MAP_FAILED) {
+            return nullptr;
+        }
+        const auto start = reinterpret_cast<std::uintptr_t>(raw);
+        const std::uintptr_t aligned = (start + kHugePage - 1) & ~(kHugePage - 1);
+        // Only advice: without huge pages the buffer is made of small ones.
+        madvise(reinterpret_cast<void*>(aligned), length - (aligned - start), MADV_HUGEPAGE);
+        mapping_ = raw;
+        length_ = length;
+        aligned_ = reinterpret_cast<void*>(aligned);
+        capacity_ = length - (aligned - start);
+    } else if (zeroFill) {
+        std::memset(aligned_, 0, bytes); // a new buffer reads as zeros, a reused one does not
+    }
+    return twHandleBorrowMapping(aligned_, bytes);
+}
+
+void PageAssemblyBuffer::release() {
+    if (mapping_) {
+        munmap(mapping_, length_);
+    }
+    mapping_ = aligned_ = nullptr;
+    capacity_ = length_ = 0;
+}
+
+PageFile::~PageFile() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+int PageFile::write(const void* data, std::size_t size) {
+    if (fd_ < 0) {
+        fd_ = memfd_create("vantrel-page", MFD_CLOEXEC);
+        if (fd_ < 0) {
+            return -1;
+        }
+        length_ = 0;
+    }
+    if (length_ / 2 > size) {
+        if (ftruncate(fd_, static_cast<off_t>(size)) != 0) {
+            return -1;
+        }
+        length_ = size;
+    }
+    const auto* from = static_cast<const std::uint8_t*>(data);
+    std::size_t done = 0;
+    while (done < size) {
+        // Pieces of at most 1 GiB: one write() moves less than 2 GiB.
+        const std::size_t piece = std::min<std::size_t>(size - done, std::size_t{1} << 30);
+        const ssize_t n = pwrite(fd_, from + done, piece, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return -1; // out of memory for the memfd's pages
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    length_ = std::max(length_, size);
+    return fd_;
+}
+
+TW_HANDLE readPageFile(int fd, std::uint64_t size) {
+    struct stat file {};
+    if (fd < 0 || fstat(fd, &file) != 0 || static_cast<std::uint64_t>(file.st_size) < size ||
+        size > SIZE_MAX) {
+        return nullptr;
+    }
+    TW_HANDLE page = twHandleAlloc(static_cast<std::size_t>(size), 0);
+    if (!page) {
+        return nullptr;
+    }
+    auto* to = static_cast<std::uint8_t*>(twHandleLock(page));
+    std::size_t done = 0;
+    while (done < size) {
+        const std::size_t piece =
+            std::min<std::size_t>(static_cast<std::size_t>(size) - done, std::size_t{1} << 30);
+        const ssize_t n = pread(fd, to + done, piece, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            twHandleUnlock(page);
+            twHandleFree(page);
+            return nullptr; // the file was cut short under us
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    twHandleUnlock(page);
+    return page;
+}
+
+} // namespace vantrel::twain
