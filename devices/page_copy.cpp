@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <sys/mman.h>
 
 namespace vantrel::devices {
 
@@ -43,8 +42,6 @@ std::uint64_t colourTableEntries(int bitCount) {
 void PageRelease::operator()(std::uint8_t* bytes) const {
     if (!block) {
         delete[] bytes;
-    } else if (mappedLength > 0) {
-        munmap(block, mappedLength);
     } else {
         std::free(block); // a transfer handle's block is one C heap block, header first
     }
@@ -132,8 +129,7 @@ std::optional<PageCopy> PageCopy::fromHandle(TW_HANDLE dib) {
     // The handle's header is not needed any more: its last 14 bytes become the file header,
     // right before the DIB, and the handle is freed with the page.
     PageCopy page;
-    // Read before the file header overwrites the handle's header.
-    const PageRelease release{.block = dib, .mappedLength = dib->mapped};
+    const PageRelease release{.block = dib};
     std::uint8_t* file = block - kFileHeaderSize;
     writeFileHeader(file, *layout);
     page.bytes = std::unique_ptr<std::uint8_t[], PageRelease>(file, release);

@@ -19,11 +19,10 @@
 
 namespace vantrel::devices {
 
-// Frees a page's bytes: delete[] for a copy; for an adopted transfer handle, whose header the
-// page's file header has overwritten, what the header said: munmap of a mapping or free().
+// Frees a page's bytes: delete[] for a copy, free() of the block for an adopted transfer handle
+// (whose header the page's file header has overwritten).
 struct PageRelease {
     void* block = nullptr;
-    std::size_t mappedLength = 0;
     void operator()(std::uint8_t* bytes) const;
 };
 

@@ -6,9 +6,7 @@
 //
 // Everything here is inline so that both sides use the same code without a shared library.
 //
-// A block may also be a shared mapping (a scanned page that the scanner helper process wrote into
-// a memfd): `mapped` then holds the mapping's length and freeing unmaps it. A block borrowed from
-// a mapping that outlives it (`kept`) is left as it is when freed.
+// A block may also be borrowed from memory that outlives it (`kept`): freeing leaves it as it is.
 
 #include "platform/twain/twain.h"
 
@@ -16,19 +14,16 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
-#include <sys/mman.h>
 #else
 #include <stddef.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/mman.h>
 #endif
 
 struct TwHandleBlock {
     size_t size;
     size_t locks;
-    size_t mapped; // 0 for a block on the C heap
-    size_t kept;   // non-zero: the mapping belongs to someone else, freeing does nothing
+    size_t kept; // non-zero: the memory belongs to someone else, freeing does nothing
 };
 
 // Header size rounded up so the data keeps the heap's alignment.
@@ -47,7 +42,6 @@ static inline TW_HANDLE twHandleAlloc(size_t size, int zeroFill) {
     TW_HANDLE handle = (TW_HANDLE)raw;
     handle->size = size;
     handle->locks = 0;
-    handle->mapped = 0;
     handle->kept = 0;
     return handle;
 }
@@ -70,27 +64,17 @@ static inline size_t twHandleSize(TW_HANDLE handle) {
     return handle ? handle->size : 0;
 }
 
-// Adopts a shared mapping of `mappingBytes` whose first TW_HANDLE_HEADER_SIZE bytes are free for
-// the block's header; null when the mapping cannot hold a header.
-static inline TW_HANDLE twHandleAdoptMapping(void* mapping, size_t mappingBytes) {
-    if (!mapping || mappingBytes < TW_HANDLE_HEADER_SIZE) {
+// A block over the first `blockBytes` of memory that its owner keeps (the scanner helper's page
+// buffer), whose first TW_HANDLE_HEADER_SIZE bytes are free for the block's header: freeing the
+// handle leaves the memory. Null when the memory cannot hold a header.
+static inline TW_HANDLE twHandleBorrowMapping(void* mapping, size_t blockBytes) {
+    if (!mapping || blockBytes < TW_HANDLE_HEADER_SIZE) {
         return NULL;
     }
     TW_HANDLE handle = (TW_HANDLE)mapping;
-    handle->size = mappingBytes - TW_HANDLE_HEADER_SIZE;
+    handle->size = blockBytes - TW_HANDLE_HEADER_SIZE;
     handle->locks = 0;
-    handle->mapped = mappingBytes;
-    handle->kept = 0;
-    return handle;
-}
-
-// A block over the first `blockBytes` of a mapping that its owner keeps: freeing the handle
-// leaves the mapping. Null when the mapping cannot hold a header.
-static inline TW_HANDLE twHandleBorrowMapping(void* mapping, size_t blockBytes) {
-    TW_HANDLE handle = twHandleAdoptMapping(mapping, blockBytes);
-    if (handle) {
-        handle->kept = 1;
-    }
+    handle->kept = 1;
     return handle;
 }
 
@@ -98,9 +82,5 @@ static inline void twHandleFree(TW_HANDLE handle) {
     if (handle && handle->kept) {
         return;
     }
-    if (handle && handle->mapped) {
-        munmap(handle, handle->mapped);
-    } else {
-        free(handle);
-    }
+    free(handle);
 }
