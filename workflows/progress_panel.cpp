@@ -17,6 +17,7 @@ void ProgressPanel::begin() {
     label_ = &percentLabel();
     label_->setCaption(QStringLiteral("0%"));
     shownPercent_ = 0;
+    sinceEvents_.invalidate(); // the first column shows the panel
     auto& panel = window_.control<ui::PictureBox>(control::kProgressPanel);
     panel.raise();
     panel.show();
@@ -32,7 +33,11 @@ void ProgressPanel::columnDone(std::int32_t done, std::int32_t width) {
         }
         label_->setCaption(QString::fromStdString(progressText(done, width)));
     }
-    QCoreApplication::processEvents();
+    constexpr qint64 kFrameMs = 16;
+    if (!sinceEvents_.isValid() || done >= width || sinceEvents_.elapsed() >= kFrameMs) {
+        QCoreApplication::processEvents();
+        sinceEvents_.start();
+    }
 }
 
 void ProgressPanel::end() {

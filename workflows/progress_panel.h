@@ -1,9 +1,14 @@
 #pragma once
 // The progress panel 图片框3 shown during a near-colour pass: the percentage in 标签11 after every
-// column, and the window's messages processed once per column so that the spinner keeps moving
-// and the window stays responsive. A save that takes long shows it too, with its own percentage.
+// column, and the window's messages processed after the first column, the last, and in between
+// whenever a frame's time (16 ms) has passed, so that the spinner keeps moving and the window
+// stays responsive. (Processing them after each of a page's thousands of columns cost more than
+// the pass itself, and showed nothing more: a screen shows one frame per 16 ms.) A save that
+// takes long shows the panel too, with its own percentage.
 
 #include "workflows/near_colour.h"
+
+#include <QElapsedTimer>
 
 namespace vantrel::ui {
 class Label;
@@ -37,6 +42,7 @@ private:
     // is already shown costs only the event processing.
     ui::Label* label_ = nullptr;
     std::int64_t shownPercent_ = -1;
+    QElapsedTimer sinceEvents_; // since the window's messages were last processed
 };
 
 } // namespace vantrel::workflows

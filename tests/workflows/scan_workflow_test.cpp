@@ -18,6 +18,7 @@
 #include "workflows/workflow_state.h"
 
 #include <QTest>
+#include <QTimer>
 #include <chrono>
 #include <functional>
 #include <regex>
@@ -126,6 +127,23 @@ TEST_F(ScanWorkflowTest, OverlayKeepsEarlierPagesWithTheChosenColourTransparent)
     EXPECT_EQ(panelPixel(45, 5), kWhite);
     EXPECT_FALSE(control<ui::PictureBox>(control::kProgressPanel).isVisible());
     EXPECT_EQ(control<ui::Label>(control::kProgressPercent).caption(), u"100%"_s);
+}
+
+// The window's messages are handled while a pass runs, not only after it: an event waiting
+// when the page arrives is handled with the progress panel showing.
+TEST_F(ScanWorkflowTest, APassHandlesTheWindowsMessagesWhileItRuns) {
+    writeSettings({{"扫描叠加", "1"}, {"白色透明", "16777215"}, {"色差值", "20"}});
+    startWithoutScanner();
+    bool handled = false;
+    bool panelShown = false;
+    QTimer::singleShot(0, [&] {
+        handled = true;
+        panelShown = !control<ui::PictureBox>(control::kProgressPanel).isHidden();
+    });
+    main_->scanWorkflow().OnPageAcquired(pageWithSquare(50, 40, 0xFEFEFC, kBlue, 20, 20, 10), 50,
+                                         40);
+    EXPECT_TRUE(handled);
+    EXPECT_TRUE(panelShown);
 }
 
 TEST_F(ScanWorkflowTest, BlackKeyIsDrawnTransparentToo) {
