@@ -22,7 +22,9 @@ TW_HANDLE PageAssemblyBuffer::allocate(std::size_t size, bool zeroFill) {
         return nullptr;
     }
     const std::size_t bytes = TW_HANDLE_HEADER_SIZE + size;
-    if (!mapping_ || bytes > capacity_ || bytes < capacity_ / 2) {
+    // A buffer of 16 MiB or less is kept for any page it holds: a smaller one saves little.
+    constexpr std::size_t kSmall = 8 * kHugePage;
+    if (!mapping_ || bytes > capacity_ || (bytes < capacity_ / 2 && capacity_ > kSmall)) {
         release();
         // One huge page more than needed, so the usable part can start on a 2 MiB boundary.
         const std::size_t length = (bytes + kHugePage - 1) / kHugePage * kHugePage + kHugePage;

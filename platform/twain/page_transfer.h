@@ -25,8 +25,8 @@ public:
     PageAssemblyBuffer& operator=(const PageAssemblyBuffer&) = delete;
 
     // A handle over `size` bytes of the buffer (zeros when `zeroFill`); freeing it leaves the
-    // buffer. A page larger than the buffer, or less than half its size, gets a new one. Null
-    // when memory runs out.
+    // buffer. A page larger than the buffer, or less than half the size of a buffer over 16 MiB,
+    // gets a new one. Null when memory runs out.
     TW_HANDLE allocate(std::size_t size, bool zeroFill);
 
 private:
