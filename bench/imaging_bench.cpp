@@ -19,6 +19,7 @@
 
 #include "bench/child_runs.h"
 #include "bench/goal.h"
+#include "bench/tool_runs.h"
 #include "imaging/bitmap.h"
 #include "imaging/converter.h"
 
@@ -33,18 +34,17 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
+using vantrel::bench::flushToDisk;
 using vantrel::bench::median;
+using vantrel::bench::runTool;
+using vantrel::bench::wholeProcessMs;
 using vantrel::imaging::Bitmap;
 using vantrel::imaging::Colour;
 
@@ -141,38 +141,8 @@ std::string findTool(std::initializer_list<const char*> candidates) {
     return {};
 }
 
-// Runs a program with its output thrown away; true on exit status 0.
-bool runTool(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (auto& a : args) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid;
-    const bool spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    return spawned && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
-           WEXITSTATUS(status) == 0;
-}
-
 std::string out(const char* name, int dpi) {
     return (workDir() / (std::string(name) + "-" + std::to_string(dpi))).string();
-}
-
-// What a save does beyond writing the file: the file and its folder flushed to disk.
-void flushToDisk(const std::string& file) {
-    for (const std::string& path : {file, fs::path(file).parent_path().string()}) {
-        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd >= 0) {
-            fsync(fd);
-            close(fd);
-        }
-    }
 }
 
 // Every run writes a new file, as a save does: the previous output is removed untimed.
@@ -445,26 +415,6 @@ int firstPass(const std::string& kind, int dpi) {
     benchmark::DoNotOptimize(bytes.data());
     fs::remove_all(workDir());
     return 0;
-}
-
-// The median of five runs of `args` in fresh processes, in milliseconds (0 when one failed).
-double wholeProcessMs(const std::vector<std::string>& args, const std::string& flushed = {}) {
-    std::vector<double> times;
-    for (int i = 0; i < 5; ++i) {
-        if (!flushed.empty()) {
-            std::error_code ignored;
-            fs::remove(flushed, ignored);
-        }
-        const auto start = std::chrono::steady_clock::now();
-        if (!runTool(args)) {
-            return 0;
-        }
-        if (!flushed.empty()) {
-            flushToDisk(flushed);
-        }
-        times.push_back(millisecondsSince(start));
-    }
-    return median(times);
 }
 
 // The first pass of five fresh processes (median), in milliseconds.

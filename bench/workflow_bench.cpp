@@ -17,6 +17,7 @@
 #include "bench/child_runs.h"
 #include "bench/goal.h"
 #include "bench/process_memory.h"
+#include "bench/tool_runs.h"
 #include "imaging/draw_picture.h"
 #include "platform/page_memory.h"
 #include "tests/workflows/bmp_fixture.h"
@@ -45,13 +46,9 @@
 #include <functional>
 #include <map>
 #include <random>
-#include <spawn.h>
 #include <string>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 using namespace vantrel;
@@ -320,36 +317,12 @@ double firstOfProcesses(const std::string& what) {
 }
 
 // A reference tool's whole process writing `target`, flushed as a save is: median of three.
-double toolMs(std::vector<std::string> args, const std::string& target) {
+double toolMs(const std::vector<std::string>& args, const std::string& target) {
     if (access(args[0].c_str(), X_OK) != 0) {
         std::printf("  (%s is not installed)\n", args[0].c_str());
         return 0;
     }
-    std::vector<char*> argv;
-    for (auto& a : args) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-    return millisecondsOf(
-        [&] {
-            pid_t pid = 0;
-            int status = 0;
-            if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0) {
-                waitpid(pid, &status, 0);
-            }
-            for (const std::string& path : {target, fs::path(target).parent_path().string()}) {
-                const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-                if (fd >= 0) {
-                    fsync(fd);
-                    close(fd);
-                }
-            }
-        },
-        3,
-        [&] {
-            std::error_code ignored;
-            fs::remove(target, ignored);
-        });
+    return bench::wholeProcessMs(args, target, 3);
 }
 
 } // namespace
