@@ -9,6 +9,7 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace vantrel::twain {
 namespace {
@@ -47,6 +48,18 @@ TW_HANDLE PageAssemblyBuffer::allocate(std::size_t size, bool zeroFill) {
     return twHandleBorrowMapping(aligned_, bytes);
 }
 
+void PageAssemblyBuffer::prepare(std::size_t size) {
+    if (mapping_) {
+        return;
+    }
+    TW_HANDLE block = allocate(size, false);
+    if (block) {
+        std::memset(twHandleLock(block), 0, twHandleSize(block));
+        twHandleUnlock(block);
+        twHandleFree(block); // borrowed: the buffer stays
+    }
+}
+
 void PageAssemblyBuffer::release() {
     if (mapping_) {
         munmap(mapping_, length_);
@@ -62,12 +75,8 @@ PageFile::~PageFile() {
 }
 
 int PageFile::write(const void* data, std::size_t size) {
-    if (fd_ < 0) {
-        fd_ = memfd_create("vantrel-page", MFD_CLOEXEC);
-        if (fd_ < 0) {
-            return -1;
-        }
-        length_ = 0;
+    if (fd_ < 0 && !create()) {
+        return -1;
     }
     if (length_ / 2 > size) {
         if (ftruncate(fd_, static_cast<off_t>(size)) != 0) {
@@ -91,6 +100,27 @@ int PageFile::write(const void* data, std::size_t size) {
     }
     length_ = std::max(length_, size);
     return fd_;
+}
+
+void PageFile::prepare(std::size_t size) {
+    if (fd_ >= 0 || !create()) {
+        return;
+    }
+    static const std::vector<std::uint8_t> zeros(std::size_t{1} << 20);
+    for (std::size_t done = 0; done < size; done += zeros.size()) {
+        const std::size_t piece = std::min(zeros.size(), size - done);
+        if (pwrite(fd_, zeros.data(), piece, static_cast<off_t>(done)) !=
+            static_cast<ssize_t>(piece)) {
+            return; // no memory to spare: the first page makes its own
+        }
+        length_ = done + piece;
+    }
+}
+
+bool PageFile::create() {
+    fd_ = memfd_create("vantrel-page", MFD_CLOEXEC);
+    length_ = 0;
+    return fd_ >= 0;
 }
 
 TW_HANDLE readPageFile(int fd, std::uint64_t size) {

@@ -16,6 +16,10 @@
 
 namespace vantrel::twain {
 
+// What the helper prepares while it waits for its first scan: an A4 or Letter page in colour at
+// 300 dpi (26 MB) fits.
+inline constexpr std::size_t kPreparedPageBytes = std::size_t{32} << 20;
+
 // The helper's page memory: an anonymous mapping in 2 MiB pages, reused while pages fit it.
 class PageAssemblyBuffer {
 public:
@@ -28,6 +32,9 @@ public:
     // buffer. A page larger than the buffer, or less than half the size of a buffer over 16 MiB,
     // gets a new one. Null when memory runs out.
     TW_HANDLE allocate(std::size_t size, bool zeroFill);
+    // Makes the buffer for pages of about `size` bytes and touches all of it, so that the first
+    // page finds memory the system has already given (a buffer is kept as it is).
+    void prepare(std::size_t size);
 
 private:
     void release();
@@ -50,8 +57,13 @@ public:
     // descriptor, or -1 when the memfd cannot be made or written (memory runs out). A memfd more
     // than twice the page is cut down to it.
     int write(const void* data, std::size_t size);
+    // Makes the memfd and fills its first `size` bytes with zeros, for the same reason (a memfd
+    // that exists is kept as it is).
+    void prepare(std::size_t size);
 
 private:
+    bool create();
+
     int fd_ = -1;
     std::size_t length_ = 0;
 };

@@ -121,10 +121,21 @@ int Helper::run() {
 }
 
 void Helper::work() {
+    bool served = false;
+    bool pageMemoryPrepared = false;
     for (;;) {
         Message request;
         {
             std::unique_lock lock(queueMutex_);
+            // Once the first request (the device list) is answered and nothing waits, the page
+            // memory is made ready for the first scan, which would otherwise pay for it.
+            if (served && !pageMemoryPrepared && queue_.empty() && !quitting_) {
+                pageMemoryPrepared = true;
+                lock.unlock();
+                pageBuffer_.prepare(kPreparedPageBytes);
+                pageFile_.prepare(kPreparedPageBytes);
+                continue;
+            }
             queued_.wait(lock, [this] { return quitting_ || !queue_.empty(); });
             if (queue_.empty()) {
                 break;
@@ -136,6 +147,7 @@ void Helper::work() {
             break;
         }
         handle(request);
+        served = true;
     }
     closeDevice();
     workerDone_ = true;

@@ -73,6 +73,30 @@ TEST(PageTransfer, EachPageArrivesAsItWasAssembled) {
     }
 }
 
+// Memory made ready before the first scan carries pages as fresh memory does.
+TEST(PageTransfer, PreparedMemoryCarriesPagesAsFreshMemoryDoes) {
+    PageAssemblyBuffer buffer;
+    PageFile file;
+    buffer.prepare(kPreparedPageBytes);
+    file.prepare(kPreparedPageBytes);
+    for (const std::size_t size : {std::size_t{26} << 20, std::size_t{3} << 20}) {
+        TW_HANDLE assembled = buffer.allocate(size, true);
+        ASSERT_NE(assembled, nullptr);
+        auto* data = static_cast<std::uint8_t*>(twHandleLock(assembled));
+        EXPECT_EQ(std::vector<std::uint8_t>(data, data + size), std::vector<std::uint8_t>(size, 0));
+        const std::vector<std::uint8_t> page = pattern(size, 7);
+        std::copy(page.begin(), page.end(), data);
+        const int fd = file.write(data, size);
+        twHandleUnlock(assembled);
+        twHandleFree(assembled);
+        ASSERT_GE(fd, 0);
+        TW_HANDLE received = readPageFile(fd, size);
+        ASSERT_NE(received, nullptr);
+        EXPECT_EQ(bytesOf(received), page);
+        twHandleFree(received);
+    }
+}
+
 TEST(PageTransfer, AShortOrMissingFileGivesNoPage) {
     const int fd = memfd_create("page", MFD_CLOEXEC);
     ASSERT_GE(fd, 0);
