@@ -16,6 +16,24 @@ namespace {
 
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
+// Runs `step(done)` (a pread or pwrite of the bytes from `done` on) until all `size` bytes have
+// moved: after a signal it tries again, after a short transfer it goes on. False when a step
+// fails or moves nothing (the file ended, or memory for its pages ran out).
+template <class Step>
+bool transferAll(std::size_t size, Step step) {
+    for (std::size_t done = 0; done < size;) {
+        const ssize_t n = step(done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 } // namespace
 
 TW_HANDLE PageAssemblyBuffer::allocate(std::size_t size, bool zeroFill) {
@@ -85,18 +103,10 @@ int PageFile::write(const void* data, std::size_t size) {
         length_ = size;
     }
     const auto* from = static_cast<const std::uint8_t*>(data);
-    std::size_t done = 0;
-    while (done < size) {
-        // Pieces of at most 1 GiB: one write() moves less than 2 GiB.
-        const std::size_t piece = std::min<std::size_t>(size - done, std::size_t{1} << 30);
-        const ssize_t n = pwrite(fd_, from + done, piece, static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return -1; // out of memory for the memfd's pages
-        }
-        done += static_cast<std::size_t>(n);
+    if (!transferAll(size, [&](std::size_t done) {
+            return pwrite(fd_, from + done, size - done, static_cast<off_t>(done));
+        })) {
+        return -1; // out of memory for the memfd's pages
     }
     length_ = std::max(length_, size);
     return fd_;
@@ -109,8 +119,10 @@ void PageFile::prepare(std::size_t size) {
     static const std::vector<std::uint8_t> zeros(std::size_t{1} << 20);
     for (std::size_t done = 0; done < size; done += zeros.size()) {
         const std::size_t piece = std::min(zeros.size(), size - done);
-        if (pwrite(fd_, zeros.data(), piece, static_cast<off_t>(done)) !=
-            static_cast<ssize_t>(piece)) {
+        if (!transferAll(piece, [&](std::size_t moved) {
+                return pwrite(fd_, zeros.data() + moved, piece - moved,
+                              static_cast<off_t>(done + moved));
+            })) {
             return; // no memory to spare: the first page makes its own
         }
         length_ = done + piece;
@@ -134,22 +146,15 @@ TW_HANDLE readPageFile(int fd, std::uint64_t size) {
         return nullptr;
     }
     auto* to = static_cast<std::uint8_t*>(twHandleLock(page));
-    std::size_t done = 0;
-    while (done < size) {
-        const std::size_t piece =
-            std::min<std::size_t>(static_cast<std::size_t>(size) - done, std::size_t{1} << 30);
-        const ssize_t n = pread(fd, to + done, piece, static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            twHandleUnlock(page);
-            twHandleFree(page);
-            return nullptr; // the file was cut short under us
-        }
-        done += static_cast<std::size_t>(n);
-    }
+    const bool whole = transferAll(static_cast<std::size_t>(size), [&](std::size_t done) {
+        return pread(fd, to + done, static_cast<std::size_t>(size) - done,
+                     static_cast<off_t>(done));
+    });
     twHandleUnlock(page);
+    if (!whole) {
+        twHandleFree(page);
+        return nullptr; // the file was cut short under us
+    }
     return page;
 }
 

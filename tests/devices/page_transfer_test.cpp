@@ -30,6 +30,33 @@ std::vector<std::uint8_t> bytesOf(TW_HANDLE handle) {
     return out;
 }
 
+// One page of `size` bytes through the buffer and the memfd, as the helper and the program pass
+// it: a buffer asked for zeros must hold zeros, and the page must arrive as it was assembled.
+void carryPage(PageAssemblyBuffer& buffer, PageFile& file, std::size_t size, bool zeroFill,
+               std::uint8_t seed) {
+    TW_HANDLE assembled = buffer.allocate(size, zeroFill);
+    ASSERT_NE(assembled, nullptr);
+    ASSERT_EQ(twHandleSize(assembled), size);
+    auto* data = static_cast<std::uint8_t*>(twHandleLock(assembled));
+    if (zeroFill) {
+        EXPECT_EQ(std::vector<std::uint8_t>(data, data + size), std::vector<std::uint8_t>(size, 0));
+    }
+    const std::vector<std::uint8_t> page = pattern(size, seed);
+    std::copy(page.begin(), page.end(), data);
+    const int fd = file.write(data, size);
+    twHandleUnlock(assembled);
+    twHandleFree(assembled); // borrowed: the buffer stays
+    ASSERT_GE(fd, 0);
+
+    struct stat info {};
+    ASSERT_EQ(fstat(fd, &info), 0);
+    EXPECT_LE(static_cast<std::size_t>(info.st_size), std::max<std::size_t>(2 * size, 40u << 20));
+    TW_HANDLE received = readPageFile(fd, size);
+    ASSERT_NE(received, nullptr);
+    EXPECT_EQ(bytesOf(received), page);
+    twHandleFree(received);
+}
+
 // Pages of changing sizes through one buffer and one memfd, as a run of scans sends them: each
 // arrives whole and as it was, and none shows bytes of the page before it.
 TEST(PageTransfer, EachPageArrivesAsItWasAssembled) {
@@ -47,29 +74,7 @@ TEST(PageTransfer, EachPageArrivesAsItWasAssembled) {
     std::uint8_t seed = 1;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.size);
-        TW_HANDLE assembled = buffer.allocate(c.size, c.zeroFill);
-        ASSERT_NE(assembled, nullptr);
-        ASSERT_EQ(twHandleSize(assembled), c.size);
-        auto* data = static_cast<std::uint8_t*>(twHandleLock(assembled));
-        if (c.zeroFill) {
-            EXPECT_EQ(std::vector<std::uint8_t>(data, data + c.size),
-                      std::vector<std::uint8_t>(c.size, 0));
-        }
-        const std::vector<std::uint8_t> page = pattern(c.size, seed++);
-        std::copy(page.begin(), page.end(), data);
-        const int fd = file.write(data, c.size);
-        twHandleUnlock(assembled);
-        twHandleFree(assembled); // borrowed: the buffer stays
-        ASSERT_GE(fd, 0);
-
-        struct stat info {};
-        ASSERT_EQ(fstat(fd, &info), 0);
-        EXPECT_LE(static_cast<std::size_t>(info.st_size),
-                  std::max<std::size_t>(2 * c.size, 40u << 20));
-        TW_HANDLE received = readPageFile(fd, c.size);
-        ASSERT_NE(received, nullptr);
-        EXPECT_EQ(bytesOf(received), page);
-        twHandleFree(received);
+        carryPage(buffer, file, c.size, c.zeroFill, seed++);
     }
 }
 
@@ -80,20 +85,8 @@ TEST(PageTransfer, PreparedMemoryCarriesPagesAsFreshMemoryDoes) {
     buffer.prepare(kPreparedPageBytes);
     file.prepare(kPreparedPageBytes);
     for (const std::size_t size : {std::size_t{26} << 20, std::size_t{3} << 20}) {
-        TW_HANDLE assembled = buffer.allocate(size, true);
-        ASSERT_NE(assembled, nullptr);
-        auto* data = static_cast<std::uint8_t*>(twHandleLock(assembled));
-        EXPECT_EQ(std::vector<std::uint8_t>(data, data + size), std::vector<std::uint8_t>(size, 0));
-        const std::vector<std::uint8_t> page = pattern(size, 7);
-        std::copy(page.begin(), page.end(), data);
-        const int fd = file.write(data, size);
-        twHandleUnlock(assembled);
-        twHandleFree(assembled);
-        ASSERT_GE(fd, 0);
-        TW_HANDLE received = readPageFile(fd, size);
-        ASSERT_NE(received, nullptr);
-        EXPECT_EQ(bytesOf(received), page);
-        twHandleFree(received);
+        SCOPED_TRACE(size);
+        carryPage(buffer, file, size, true, 7);
     }
 }
 
